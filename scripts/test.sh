@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite three times: plain, under AddressSanitizer +
+# UndefinedBehaviorSanitizer, and the threaded programs' tests under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc)
+run() { # build-dir label-filter cmake-args...
+  local dir=$1 labels=$2; shift 2
+  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  (cd "$dir" && ctest --output-on-failure -j "$jobs" ${labels:+-L "$labels"})
+}
+
+run build "" 
+run build-asan "" -DQUELVAN_SANITIZE="address;undefined"
+run build-tsan threaded -DQUELVAN_SANITIZE=thread
+echo "test: all suites passed"
