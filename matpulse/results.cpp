@@ -1,0 +1,25 @@
+#include "results.h"
+
+#include <algorithm>
+#include <cstdio>
+
+double elapse_time[kMaxDevices] = {};
+
+ResultSummary summarize_results() {
+  ResultSummary out;
+  int n = std::clamp(dev_nums, 0, kMaxDevices);
+  if (n == 0) return out;
+  double sum = 0;
+  for (int i = 0; i < n; ++i) sum += elapse_time[i];
+  out.avg_ms = sum / n;
+  out.throughput = static_cast<double>(loop_num) * 1e-9 * 2 * static_cast<double>(gemm_m) *
+                   static_cast<double>(gemm_n) * static_cast<double>(gemm_k) * n / out.avg_ms;
+  return out;
+}
+
+void print_results() {
+  ResultSummary r = summarize_results();
+  std::printf("Test results:\n");
+  std::printf(data_type == kINT8 ? "avg elapse: %lf ms, TOPs: %lf\n" : "avg elapse: %lf ms, TFLOPs: %lf\n",
+              r.avg_ms, r.throughput);
+}
