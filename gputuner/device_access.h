@@ -1,0 +1,61 @@
+// Device-access layer: shell commands and their output, the liveness test and enable of a GPU,
+// per-device sysfs readers, the PCI path of a device and hexadecimal conversions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+using BusIdSet = std::set<std::string>;
+
+// Prints msg between the red "ERROR: " prefix and the colour reset, on standard output.
+void printRedError(const std::string& msg);
+
+// Runs cmd through the shell and copies its output into out, whole lines only, never more
+// than size - 1 characters. Returns out, or nullptr when the command could not be started.
+char* cmdResult(const std::string& cmd, char* out, size_t size);
+// cmdResult into a buffer of `size` bytes; "" when the command printed nothing or did not start.
+std::string commandOutput(const std::string& cmd, size_t size);
+
+// True for a bus ID of the form dddd:bb:dd.f in hexadecimal; nothing else reaches a shell.
+bool isBusId(const std::string& text);
+// The only places where the tuner's command lines are built. They are "" for a text that is
+// not a bus ID, and such a command is never run.
+std::string setpciCommand(const std::string& busId, const std::string& op, bool quiet);
+std::string lspciDowngradedCommand(const std::string& busId);
+
+// Runs setpci on busId with op (a read or a write) and returns its output, 64-byte buffer.
+std::string setpci(const std::string& busId, const std::string& op, bool quiet);
+// Reads a register through setpci and parses it as hexadecimal. When setpci gives no number
+// (capability missing, device gone) it prints one line naming the device and returns nothing.
+std::optional<long> readRegister(const std::string& busId, const std::string& reg, bool quiet);
+// Base-16 conversion of setpci output: leading blanks skipped, stops at the first non-digit.
+std::optional<long> parseHex(const std::string& text);
+
+bool enablePciDevice(const std::string& busId);
+uint64_t getDeviceBaseBar0(const std::string& busId);
+// Hexadecimal text ("0x" accepted) to a number; nothing when the text holds no hex digits
+// ("Invalid hexadecimal string").
+std::optional<uint32_t> stringToUint32_t(const std::string& text);
+bool iommuState(const std::string& busId);
+
+// Canonical sysfs path of a device, "" when it does not exist.
+std::string getRealpathByBusId(const std::string& busId);
+std::vector<std::string> split(const std::string& text, char delimiter);
+// The path without "/sys/devices/pciDDDD:BB/"; "" when the path is too short for that.
+std::string removeRealpathPrefix(const std::string& path);
+BusIdSet getTopologyBusIdSet(const std::string& path);
+// Union of the PCI paths of all GPUs of the set.
+BusIdSet getPathUnion(const BusIdSet& gpus);
+
+std::string getNumaNode(const std::string& busId);
+std::string getLocalCPUList(const std::string& busId);
+// First whitespace-delimited word of a file, "" when it cannot be read.
+std::string readFirstWord(const std::string& path);
+
+// Device/Port Type digit of the PCI Express capability ('0' endpoint, '4' root port, '5' switch
+// upstream port, '6' switch downstream port), '\0' when setpci gives no answer.
+char getPortType(const std::string& busId);
