@@ -1,0 +1,48 @@
+// The uninstall record of a driver installation.
+#include <libgen.h>
+
+#include "installer/codes.h"
+#include "installer/driver/driver_installer.h"
+#include "installer/host.h"
+#include "installer/logger.h"
+
+std::vector<std::string> DriverInstaller::driver_sortFileinfoToString(
+    const std::vector<FileInfo>& records, const std::string& prefix) {
+  // SERVICE, SYMLINK, others, RFILE, RLINK, DIR
+  std::vector<std::string> groups[6];
+  for (FileInfo f : records) {
+    if (!manifest_representable(f.path)) {
+      zulogger::logger(ERROR, "Cannot record '%s' in the uninstall manifest: a path with a blank "
+                       "or a line break cannot be represented. Remove it by hand.\n",
+                       f.path.c_str());
+      continue;
+    }
+    if (f.path.compare(0, prefix.size(), prefix) == 0 && is_reserved(f.path, prefix)) {
+      if (f.type == "SYMLINK")
+        f.type = "RLINK";
+      else if (f.type != "DIR" && f.type != "SERVICE")
+        f.type = "RFILE";
+    }
+    int g = f.type == "SERVICE" ? 0 : f.type == "SYMLINK" ? 1 : f.type == "RFILE" ? 3
+          : f.type == "RLINK"   ? 4 : f.type == "DIR"     ? 5 : 2;
+    groups[g].push_back(manifest_line(f));
+  }
+  std::vector<std::string> out;
+  for (auto& g : groups) out.insert(out.end(), g.begin(), g.end());
+  return out;
+}
+
+uint8_t DriverInstaller::saveInstalledInfo() {
+  std::string copy = options.install_path;
+  if (std::string(basename(copy.data())) != std::string("ostrel-") + ostrel_version)
+    installed.push_back({"DIR", prefix, ""});
+  installed.push_back({"DIR", options.install_path, ""});
+  installed.insert(installed.end(), created_dirs.begin(), created_dirs.end());
+
+  std::vector<std::string> lines = driver_sortFileinfoToString(installed, prefix);
+  // Without a representable install path the records are still written; the uninstaller then
+  // protects the reserved files of the default install directory.
+  if (manifest_representable(prefix)) lines.insert(lines.begin(), manifest_line({"OSTREL", prefix, ""}));
+  stringToFile(lines, host::path(uninstall_manifest_path));
+  return CODE_SUCCESS;
+}

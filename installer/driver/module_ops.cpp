@@ -1,0 +1,155 @@
+// Kernel-module operations shared by the direct build, the DKMS build and the removal of a
+// previous driver: status, loaders, version, OFED and NVMe detection, kernel messages.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <regex>
+
+#include "installer/codes.h"
+#include "installer/driver/driver_installer.h"
+#include "installer/host.h"
+#include "installer/logger.h"
+
+// The name as a regular expression that matches exactly that text.
+static std::string regex_literal(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+int DriverInstaller::get_module_status(const std::string& name) {
+  std::string text;
+  storeFile(host::path("/proc/modules"), text);
+  std::regex re("(?:^|\n)(?:" + regex_literal(name) + ")[ \t]+([0-9]+)[ \t]+(-?[0-9]+).*",
+                std::regex::ECMAScript);
+  std::smatch m;
+  if (!std::regex_search(text, m, re)) {
+    zulogger::logger(INFO, "get module status on module: %s not installed.\n", name.c_str());
+    return 0;
+  }
+  if (m.size() == 3) {
+    if (m[2].str().front() == '0') {
+      zulogger::logger(INFO, "get module status on module: %s not referenced\n", name.c_str());
+      return -1;
+    }
+    zulogger::logger(INFO, "get module status on module: %s is being used.\n", name.c_str());
+    return -2;
+  }
+  zulogger::logger(ERROR, "get module status on module: %s Match size incorrect: %d\n",
+                   name.c_str(), static_cast<int>(m.size()));
+  for (const auto& sub : m) zulogger::logger(ERROR, "**%s**\n", sub.str().c_str());
+  return 1;
+}
+
+uint8_t DriverInstaller::do_modprobe_module(const std::string& name, const std::string& params) {
+  // params come from MODPROBE_PARAMS (name=value words), so they stay separate words.
+  std::string cmd = "modprobe " + shell_quote(name);
+  if (!params.empty()) {
+    zulogger::logger(INFO, "Insert %s with parameters:%s\n", name.c_str(), params.c_str());
+    cmd += " " + params;
+  }
+  std::string out;
+  int status = 0;
+  if (!exec(cmd + " 2>&1", out, status, false)) {
+    zulogger::logger(ERROR, "Failed to insert kernel module:\n%s\n%s\n", out.c_str(),
+                     code_banner(CODE_INSERT_KERNEL_MODULE).c_str());
+    return CODE_INSERT_KERNEL_MODULE;
+  }
+  zulogger::logger(INFO, "modprobe %s succeed.\n", name.c_str());
+  return CODE_SUCCESS;
+}
+
+int DriverInstaller::do_insmod(const char* file, const char* params) {
+  int fd = open(file, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ENOENT;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_size == 0) {
+    close(fd);
+    return ENOENT;
+  }
+  void* image = mmap(nullptr, st.st_size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (image == MAP_FAILED) {
+    close(fd);
+    return ENOENT;
+  }
+  int result = host::init_module(image, st.st_size, params) == 0 ? 0 : errno;
+  munmap(image, st.st_size);
+  close(fd);
+  return result;
+}
+
+bool DriverInstaller::get_driver_version(const std::string& file) {
+  driver_version.clear();
+  if (!isFileExists(file)) {
+    zulogger::logger(WARNING, "ko file %s does not exist. set driver_version empty.\n", file.c_str());
+    return false;
+  }
+  // Anchored: "srcversion:" also contains "version:".
+  std::string cmd = "modinfo " + shell_quote(file) + " | grep '^version:'";
+  std::string out;
+  if (!exec(cmd, out)) {
+    zulogger::logger(WARNING, "fetch module failed. cmd:%s.\n", cmd.c_str());
+    return false;
+  }
+  zulogger::logger(INFO, "fetch ostrel %sfrom                             %s\n", out.c_str(),
+                   file.c_str());
+  trim(out);
+  driver_version = out.substr(out.find_last_of(" \t") + 1);
+  return true;
+}
+
+bool DriverInstaller::check_is_ofed_installed() {
+  std::string path;
+  if (!get_ofed_source_path(path) || path.empty()) {
+    zulogger::logger(INFO, "OFED source path is not available.\n");
+    return false;
+  }
+  for (const std::string& p : {path, path + "/include/rdma/peer_mem.h", path + "/Module.symvers"}) {
+    if (!isFileExists(p)) {
+      zulogger::logger(ERROR, "OFED dir << %s >> is not exist.\n", p.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool DriverInstaller::isNVMESupportGDS() {
+  return isNeedleInPayload(host::path("/proc/kallsyms"), "nvme_v1_register_nvfs_dma_ops");
+}
+
+bool DriverInstaller::has_journalctl() {
+  return !whichBinary("journalctl").empty() && isFileExists(host::path("/run/systemd/journal")) &&
+         isFileExists(host::path("/lib/systemd/system/systemd-journald.service")) &&
+         (isFileExists(host::path("/run/log/journal")) ||
+          isFileExists(host::path("/var/log/journal")));
+}
+
+bool DriverInstaller::check_journalctl_output(const std::string& text) {
+  return text.empty() || text == "\n" || ends_with(text, "No entries --\n");
+}
+
+bool DriverInstaller::log_dmesg_after_time(time_t since, std::string& text) {
+  if (!has_journalctl()) return false;
+  struct tm tm;
+  char when[32];
+  if (!localtime_r(&since, &tm) || strftime(when, sizeof when, "%F %T", &tm) == 0) return false;
+  char cmd[64];
+  snprintf(cmd, sizeof cmd, "journalctl -kS '%s' --no-pager -q 2>&1", when);
+  std::string out;
+  int status = 0;
+  if (!exec(cmd, out, status, false)) return false;
+  text = out;
+  return !check_journalctl_output(out);
+}
+
+void DriverInstaller::log_dmesg(time_t since) {
+  std::string text;
+  if (!log_dmesg_after_time(since, text)) exec("dmesg | tail -n 25", text);
+  zulogger::logger(INFO, "Kernel messages:\n%s\n", text.c_str());
+}

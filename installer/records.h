@@ -1,0 +1,60 @@
+// Installation records: one FileInfo per installed item, the uninstall manifest that holds them,
+// the collector that records a copied tree, and the checksum cache the writers share.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// One installed item. type is the kind word (OSTREL, SYMLINK, FILE, RFILE, RLINK, DIR, SERVICE,
+// DKMS); path is where the item lies on disk (a unit name for SERVICE, the install path for
+// OSTREL, a version word for DKMS); md5 is the digest for FILE, RFILE and SERVICE.
+struct FileInfo {
+  std::string type;
+  std::string path;
+  std::string md5;
+};
+
+// Paths relative to an install path that stay while the product is still installed.
+extern const std::vector<std::string> RESERVED_FILES;
+
+// Path to MD5 digest, filled while collecting and consulted before running md5sum again.
+extern std::unordered_map<std::string, std::string> cache;
+
+// The digest of path: from cache, otherwise md5sum (stored in cache when not empty).
+std::string cached_md5(const std::string& path);
+
+// True when the rest of path after the first installPath.size() characters, leading "/"
+// removed, is one of RESERVED_FILES. Only lengths are compared, not the prefix itself.
+bool is_reserved(const std::string& path, const std::string& installPath);
+
+// lib64/libcudart.so, resp. bin/ostrel-driver-uninstaller, exists under installPath (the
+// default install directory when installPath is empty).
+bool is_toolkit_installed(const std::string& installPath);
+bool is_driver_installed(const std::string& installPath);
+
+// Everything under dir, depth first, names beginning with "." skipped: SYMLINK for links,
+// FILE with digest for other non-directories, DIR for each directory after its content.
+std::vector<FileInfo> recursiveDir(const std::string& dir);
+// The same walk of the directory rel, recorded as base + "/" + rel + "/...".
+std::vector<FileInfo> recursiveDir(const std::string& rel, const std::string& base);
+
+// Removal order: SYMLINK, other kinds, RFILE, DIR; list order inside each group.
+std::vector<FileInfo> sortFiles(const std::vector<FileInfo>& records);
+
+// True when the manifest line format can hold path: it is split at blanks and line breaks, so
+// a path holding either would be read back as a different item.
+bool manifest_representable(const std::string& path);
+
+// One manifest line for a record, by its kind (the line formats of the manifest).
+std::string manifest_line(const FileInfo& record);
+
+// Generic manifest writer: reserved SYMLINKs become RLINK, other reserved non-DIR, non-SERVICE
+// records RFILE; groups SERVICE, SYMLINK, others, RLINK, RFILE, DIR. Records whose path the
+// format cannot represent are left out with an ERROR message.
+std::vector<std::string> sortFileinfoToString(const std::vector<FileInfo>& records,
+                                              const std::string& installPath);
+
+// Reads a manifest back; SERVICE records are dropped when noSystemd is set. Empty when the file
+// is missing.
+std::vector<FileInfo> parseManifest(bool noSystemd, const std::string& path);
