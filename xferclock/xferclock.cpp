@@ -1,0 +1,147 @@
+// xferclock: host-to-device or device-to-host copy latency over a series of sizes, on several
+// GPUs at once, timed with GPU events and with the host clock.
+#include <cuda_runtime.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "report.h"
+
+namespace {
+
+// Every runtime call is followed by this check of the thread's last error; it names this file
+// and the line of the failing call.
+void check_last_error(int line)
+{
+    cudaError_t status = cudaGetLastError();
+    if (status != cudaSuccess) {
+        std::printf("Cuda failure %s:%d: '%s'\n", __FILE_NAME__, line, cudaGetErrorString(status));
+        std::exit(1);
+    }
+}
+
+#define CHECK_CUDA(call)            \
+    do {                            \
+        (void)(call);               \
+        check_last_error(__LINE__); \
+    } while (0)
+
+struct DeviceState {
+    cudaStream_t stream = nullptr;
+    cudaEvent_t start = nullptr;
+    cudaEvent_t stop = nullptr;
+    void* host = nullptr;
+    void* device = nullptr;
+    timespec host_start{};
+    timespec host_end{};
+};
+
+void run_test(const std::vector<int>& devices, const std::vector<int64_t>& sizes, int repeats,
+              std::vector<float>& host_latency, std::vector<float>& gpu_latency, int mode)
+{
+    std::vector<DeviceState> gpus(devices.size());
+    host_latency.assign(devices.size() * sizes.size(), 0.0f);
+    gpu_latency.assign(devices.size() * sizes.size(), 0.0f);
+
+    for (size_t d = 0; d < gpus.size(); ++d) {
+        CHECK_CUDA(cudaSetDevice(devices[d]));
+        CHECK_CUDA(cudaStreamCreateWithFlags(&gpus[d].stream, cudaStreamNonBlocking));
+        CHECK_CUDA(cudaEventCreate(&gpus[d].start));
+        CHECK_CUDA(cudaEventCreate(&gpus[d].stop));
+    }
+
+    for (size_t s = 0; s < sizes.size(); ++s) {
+        auto bytes = static_cast<size_t>(sizes[s]);
+        for (size_t d = 0; d < gpus.size(); ++d) {
+            CHECK_CUDA(cudaSetDevice(devices[d]));
+            CHECK_CUDA(cudaMallocHost(&gpus[d].host, bytes));
+            CHECK_CUDA(cudaMalloc(&gpus[d].device, bytes));
+        }
+        for (size_t d = 0; d < gpus.size(); ++d) {
+            CHECK_CUDA(cudaSetDevice(devices[d]));
+            CHECK_CUDA(cudaDeviceSynchronize());
+        }
+        for (size_t d = 0; d < gpus.size(); ++d) {
+            CHECK_CUDA(cudaSetDevice(devices[d]));
+            CHECK_CUDA(cudaEventRecord(gpus[d].start, gpus[d].stream));
+            clock_gettime(CLOCK_REALTIME, &gpus[d].host_start);
+        }
+        // One copy per GPU in list order, repeated, so the GPUs transfer concurrently.
+        for (int r = 0; r < repeats; ++r) {
+            for (size_t d = 0; d < gpus.size(); ++d) {
+                CHECK_CUDA(cudaSetDevice(devices[d]));
+                if (mode == 0)
+                    CHECK_CUDA(cudaMemcpyAsync(gpus[d].device, gpus[d].host, bytes,
+                                               cudaMemcpyHostToDevice, gpus[d].stream));
+                else
+                    CHECK_CUDA(cudaMemcpyAsync(gpus[d].host, gpus[d].device, bytes,
+                                               cudaMemcpyDeviceToHost, gpus[d].stream));
+            }
+        }
+        for (size_t d = 0; d < gpus.size(); ++d) {
+            CHECK_CUDA(cudaSetDevice(devices[d]));
+            CHECK_CUDA(cudaEventRecord(gpus[d].stop, gpus[d].stream));
+        }
+        for (size_t d = 0; d < gpus.size(); ++d) {
+            CHECK_CUDA(cudaSetDevice(devices[d]));
+            CHECK_CUDA(cudaDeviceSynchronize());
+            clock_gettime(CLOCK_REALTIME, &gpus[d].host_end);
+        }
+        for (size_t d = 0; d < gpus.size(); ++d) {
+            float ms = 0;
+            cudaEventElapsedTime(&ms, gpus[d].start, gpus[d].stop);
+            size_t at = d * sizes.size() + s;
+            gpu_latency[at] = 1000.0f * ms / static_cast<float>(repeats);
+            const timespec& a = gpus[d].host_start;
+            const timespec& b = gpus[d].host_end;
+            double ns = static_cast<double>(b.tv_sec - a.tv_sec) * 1e9 +
+                        static_cast<double>(b.tv_nsec - a.tv_nsec);
+            host_latency[at] = static_cast<float>(ns / 1000 / repeats);
+        }
+        for (size_t d = 0; d < gpus.size(); ++d) {
+            CHECK_CUDA(cudaSetDevice(devices[d]));
+            CHECK_CUDA(cudaFreeHost(gpus[d].host));
+            CHECK_CUDA(cudaFree(gpus[d].device));
+            CHECK_CUDA(cudaDeviceSynchronize());
+        }
+    }
+
+    for (size_t d = 0; d < gpus.size(); ++d) {
+        CHECK_CUDA(cudaSetDevice(devices[d]));
+        CHECK_CUDA(cudaEventDestroy(gpus[d].start));
+        CHECK_CUDA(cudaEventDestroy(gpus[d].stop));
+        CHECK_CUDA(cudaStreamDestroy(gpus[d].stream));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int gpu_count = -1;  // asked once, when the arguments first need it
+    auto count = [&gpu_count]() {
+        if (gpu_count < 0)
+            CHECK_CUDA(cudaGetDeviceCount(&gpu_count));
+        return gpu_count;
+    };
+
+    XferSettings settings;
+    ParseOutcome outcome =
+        parse_arguments(std::vector<std::string>(argv, argv + argc), count, settings);
+    if (!outcome.run) {
+        std::fputs(outcome.message.c_str(), stdout);
+        return outcome.exit_code;
+    }
+
+    std::printf("[%s]\n", "Xferclock Test");
+    std::vector<float> host_latency, gpu_latency;
+    run_test(settings.devices, settings.sizes, settings.repeats, host_latency, gpu_latency,
+             settings.mode);
+    print_results(stdout, settings.devices, settings.sizes, settings.repeats, host_latency,
+                  gpu_latency, settings.mode);
+    return 0;
+}
