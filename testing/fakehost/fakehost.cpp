@@ -69,9 +69,10 @@ std::vector<uint8_t> configBytes(const std::vector<Device>& devices, const Devic
     put(c, 0x34, kPmCap, 1);
     // Power Management: version 3, next is the PCI Express capability.
     put(c, kPmCap + 0, 0x01, 1);
-    put(c, kPmCap + 1, kExpCap, 1);
+    put(c, kPmCap + 1, d.expressCap ? kExpCap : 0, 1);
     put(c, kPmCap + 2, 0x0003, 2);
     put(c, kPmCap + 4, d.pmControl, 2);
+    if (!d.expressCap) return c;
     // PCI Express capability, version 2.
     put(c, kExpCap + 0x00, 0x10, 1);
     put(c, kExpCap + 0x02, 0x0002 | (static_cast<unsigned>(d.role) << 4), 2);

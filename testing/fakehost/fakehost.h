@@ -40,6 +40,7 @@ struct Device {
     uint64_t bar0 = 0;                 // BAR0 base written into config (64-bit memory BAR)
     uint16_t command = 0x0000;         // PCI Command register
     uint16_t pmControl = 0x0003;       // PM control/status (D3hot)
+    bool expressCap = true;            // false: no PCI Express capability (nor extended ones)
     uint32_t devCap = 0x00000021;      // Device Capabilities: 256B payload, extended tags
     uint16_t devCtl = 0x2810;          // Device Control
     uint16_t devCtl2 = 0x0000;         // Device Control 2
