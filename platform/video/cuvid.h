@@ -55,7 +55,7 @@ struct CUVIDPACKET {
 struct CUVIDDECODESTATUS {
     uint32_t status;         // cuvidDecodeStatusValue
     uint32_t decodedFrames;  // frames decoded so far
-    uint32_t corruptPackets; // packets or frames the decoder rejected and skipped
+    uint32_t corruptPackets; // damaged input: packets skipped, frames concealed
     uint8_t reserved[180];
 };
 

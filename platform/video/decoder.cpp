@@ -178,6 +178,11 @@ void Decoder::decode(AVPacket* packet) {
             AVFrame* frame = av_frame_alloc();
             if (!frame) return;
             av_frame_move_ref(frame, scratch_);
+            // A concealed frame is still delivered, and counted as damage.
+            if (frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT)) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++corrupt_;
+            }
             if (!pushFrame(frame)) return;
         }
         if (sent != AVERROR(EAGAIN)) return;
