@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "host.h"
 #include "topology.h"
 
 namespace fs = std::filesystem;
@@ -51,6 +52,28 @@ TEST(TopologyPieces, LevelsOutsideOneToThreeAreErrors) {
     EXPECT_EQ(getGPUString("x/0000:3b:00.0", 4), "GPU string error!");
     EXPECT_EQ(getUpstreamPortString("x/0000:3b:00.0", 0, {}, {}), "Upstream Port string error!");
     EXPECT_EQ(getUpstreamPortString("x/0000:3b:00.0", 3, {}, {"0000:3b:00.0"}), std::string(21, ' '));
+}
+
+// A GPU that left sysfs after enumeration, or whose path does not lie under a PCI root, is
+// reported and the view goes on.
+TEST(ShowTopo, ReportsGpusWithoutUsablePath) {
+    const fs::path root = fs::path(testing::TempDir()) / "gputuner_topo_root";
+    fs::remove_all(root);
+    fs::create_directories(root / "bus/pci/devices");
+    fs::create_directories(root / "x");
+    fs::create_directory_symlink(root / "x", root / "bus/pci/devices/0000:98:00.0");
+    const std::string saved = host::sysfsRoot;
+    host::sysfsRoot = root.string();
+    testing::internal::CaptureStdout();
+    const bool shown = showTopo({"0000:98:00.0", "0000:99:00.0"}, "vv");
+    const std::string out = testing::internal::GetCapturedStdout();
+    host::sysfsRoot = saved;
+    fs::remove_all(root);
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(out.substr(0, out.find("Legend:")),
+              "\033[31mERROR: [0000:98:00.0]: Unexpected sysfs path " + (root / "x").string() +
+                  ", left out of the topology.\n\033[0m"
+                  "\033[31mERROR: [0000:99:00.0]: Not found in sysfs, left out of the topology.\n\033[0m");
 }
 
 }  // namespace

@@ -64,9 +64,9 @@ protected:
         fs::remove_all(dir);
         ASSERT_EQ(fakehost::writeHost(dir, devices), dir);
     }
-    Result run(const std::string& args) {
+    Result run(const std::string& args, const std::string& env = "") {
         return runShell("unshare -m --propagation private sh -c 'mount --bind " + dir + "/bus/pci /sys/bus/pci && "
-                        "mount --bind " + dir + "/devices /sys/devices && exec " GPUTUNER_PATH " " + args +
+                        "mount --bind " + dir + "/devices /sys/devices && exec " + env + GPUTUNER_PATH " " + args +
                         "' 2>/dev/null");
     }
     long config(const std::string& busId, uint32_t offset, int width) {
@@ -242,6 +242,26 @@ TEST_F(TunerHost, EntryChecksRootAndArguments) {
         EXPECT_EQ(user.out, "Requires root privileges.\n");
         EXPECT_EQ(runShell("setpriv --reuid=65534 --regid=65534 --clear-groups " GPUTUNER_PATH " -h").status, 0);
     }
+}
+
+TEST_F(TunerHost, MissingPciutilsIsToldOnce) {
+    write(fakehost::demoHost());
+    // No setpci at all: one line, nothing enumerated or written.
+    const Result none = run("--trace", "env PATH=/nonexistent ");
+    EXPECT_EQ(none.status, 255);
+    EXPECT_EQ(none.out, kRed + "setpci not found. Please install pciutils.\n" + kReset);
+    EXPECT_EQ(config("0000:3d:00.0", 0x04, 2), 0);
+    // setpci but no lspci: the link check says so once and gives no verdict.
+    const fs::path bin = fs::path(dir) / "onlysetpci";
+    fs::create_directories(bin);
+    fs::create_symlink(runShell("command -v setpci | tr -d '\\n'").out, bin / "setpci");
+    const Result noLspci = run("--trace", "env PATH=" + bin.string() + " ");
+    EXPECT_EQ(noLspci.status, 0);
+    EXPECT_NE(noLspci.out.find("[PCIe Extend Capabilities]: Disable\n\n" + kRed +
+                               "lspci not found, the PCIe links cannot be checked. Please install pciutils.\n" + kReset +
+                               "[0000:3d:00.0 Completion"),
+              std::string::npos)
+        << noLspci.out;
 }
 
 // The README demo: IOMMU, PEX89 synthetic mode, ACS on, features off, one downgraded link.
