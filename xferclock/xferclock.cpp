@@ -1,15 +1,13 @@
-// xferclock: host-to-device or device-to-host copy latency over a series of sizes, on several
-// GPUs at once, timed with GPU events and with the host clock.
+// The measurement of xferclock: copies queued on one stream per GPU, timed with GPU events and
+// with the host clock.
 #include <cuda_runtime.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <string>
 #include <vector>
 
-#include "options.h"
-#include "report.h"
+#include "xferclock.h"
 
 namespace {
 
@@ -39,6 +37,15 @@ struct DeviceState {
     timespec host_start{};
     timespec host_end{};
 };
+
+}  // namespace
+
+int gpu_count_checked()
+{
+    int count = 0;
+    CHECK_CUDA(cudaGetDeviceCount(&count));
+    return count;
+}
 
 void run_test(const std::vector<int>& devices, const std::vector<int64_t>& sizes, int repeats,
               std::vector<float>& host_latency, std::vector<float>& gpu_latency, int mode)
@@ -118,30 +125,3 @@ void run_test(const std::vector<int>& devices, const std::vector<int64_t>& sizes
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
-{
-    int gpu_count = -1;  // asked once, when the arguments first need it
-    auto count = [&gpu_count]() {
-        if (gpu_count < 0)
-            CHECK_CUDA(cudaGetDeviceCount(&gpu_count));
-        return gpu_count;
-    };
-
-    XferSettings settings;
-    ParseOutcome outcome =
-        parse_arguments(std::vector<std::string>(argv, argv + argc), count, settings);
-    if (!outcome.run) {
-        std::fputs(outcome.message.c_str(), stdout);
-        return outcome.exit_code;
-    }
-
-    std::printf("[%s]\n", "Xferclock Test");
-    std::vector<float> host_latency, gpu_latency;
-    run_test(settings.devices, settings.sizes, settings.repeats, host_latency, gpu_latency,
-             settings.mode);
-    print_results(stdout, settings.devices, settings.sizes, settings.repeats, host_latency,
-                  gpu_latency, settings.mode);
-    return 0;
-}
