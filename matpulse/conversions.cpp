@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace matpulse {
+
 namespace {
 
 uint32_t bits_of(float f) {
@@ -74,3 +76,5 @@ float half_to_float(uint16_t bits) {
 }
 
 float bf16_to_float(uint16_t bits) { return float_of(static_cast<uint32_t>(bits) << 16); }
+
+}  // namespace matpulse

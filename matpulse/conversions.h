@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// Namespaced: the emulated platform library carries global functions of the same names.
+namespace matpulse {
+
 struct half_t {
   uint16_t bits;
 };
@@ -25,3 +28,9 @@ inline double to_double(int8_t v) { return v; }
 inline double to_double(int32_t v) { return v; }
 inline double to_double(half_t v) { return half_to_float(v.bits); }
 inline double to_double(bf16_t v) { return bf16_to_float(v.bits); }
+
+}  // namespace matpulse
+
+using matpulse::bf16_t;
+using matpulse::half_t;
+using matpulse::to_double;
