@@ -1,5 +1,6 @@
 #include "fakehost.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
