@@ -12,6 +12,14 @@
 
 namespace fs = std::filesystem;
 
+// The current digest of an installed file: from cache, else md5sum. Not stored: the file may be
+// replaced by the installation that follows, and a stored digest would then be recorded for
+// the new file.
+static std::string current_md5(const std::string& path) {
+  auto it = cache.find(path);
+  return it != cache.end() ? it->second : md5sum(path);
+}
+
 UninstallState uninstall_state;
 
 const std::map<std::string, RemoveOperation> RemoveHandler = {
@@ -57,7 +65,7 @@ uint8_t rmfile(const FileInfo& f) {
     zulogger::logger(INFO, "Uninstall: %s not exist. Skipping.\n", p);
     return CODE_SUCCESS;
   }
-  std::string current = cached_md5(f.path);
+  std::string current = current_md5(f.path);
   if (current.empty()) {
     zulogger::logger(WARNING, "Uninstall: md5sum of %s is empty. Skipping.\n", p);
     return CODE_SUCCESS;
@@ -169,7 +177,8 @@ uint8_t rmservice(const FileInfo& f) {
 
   if (at != std::string::npos) {
     std::string slice = "system/" + unit.substr(0, at) + ".slice";
-    if (!exec("systemctl stop \"$(systemd-escape " + shell_quote(slice) + ")\";", out, status))
+    // 2>&1 inside the command: appended after a ";" it would hide the stop's exit status.
+    if (!exec("systemctl stop \"$(systemd-escape " + shell_quote(slice) + ")\" 2>&1", out, status, false))
       zulogger::logger(ERROR, "Uninstall: slice:%s failed, error code:%d, error message:%s.\n%s\n",
                        slice.c_str(), status, out.c_str(), code_banner(CODE_REMOVE_SERVICE).c_str());
   } else {
@@ -215,7 +224,7 @@ void cleanFiles(const std::vector<FileInfo>& records, const std::string& install
     if (f.type == "FILE" && isFileExists(f.path)) {
       if (keep)
         zulogger::logger(INFO, "Found reserved file %s %s\n", f.path.c_str(), f.type.c_str());
-      else if (cached_md5(f.path) == f.md5)
+      else if (current_md5(f.path) == f.md5)
         unlink(f.path.c_str());
     } else if (f.type == "DIR" && fs::is_directory(fs::symlink_status(f.path, ec)) &&
                fs::is_empty(f.path, ec)) {

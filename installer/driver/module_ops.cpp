@@ -139,8 +139,7 @@ bool DriverInstaller::log_dmesg_after_time(time_t since, std::string& text) {
   struct tm tm;
   char when[32];
   if (!localtime_r(&since, &tm) || strftime(when, sizeof when, "%F %T", &tm) == 0) return false;
-  char cmd[64];
-  snprintf(cmd, sizeof cmd, "journalctl -kS '%s' --no-pager -q 2>&1", when);
+  std::string cmd = std::string("journalctl -kS '") + when + "' --no-pager -q 2>&1";
   std::string out;
   int status = 0;
   if (!exec(cmd, out, status, false)) return false;
