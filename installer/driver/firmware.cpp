@@ -100,6 +100,7 @@ static uint32_t read_register(const void* base, uint32_t offset) {
 uint8_t get_chip_info(const std::string& address, Chip& chip) {
   chip = Chip{};
   const std::string device_path = pci_devices + address;
+  snprintf(chip.device_path, sizeof chip.device_path, "%s", device_path.c_str());
   if (getDeviceId(address) != 2) return 0;
 
   std::string driver_link = host::path(device_path + "/driver");
@@ -140,7 +141,6 @@ uint8_t get_chip_info(const std::string& address, Chip& chip) {
   chip.fw_version = version;
   snprintf(chip.fw_version_text, sizeof chip.fw_version_text, "%d.%d.%d", version >> 24,
            (version >> 8) & 0xFFFF, version & 0xFF);
-  snprintf(chip.device_path, sizeof chip.device_path, "%s", device_path.c_str());
   munmap(regs, st.st_size);
   zulogger::logger(INFO, "%s:%s %x %x %x %x %s %s\n", device_path.c_str(), chip.fw_version_text,
                    chip.fw_version, chip.chip_type, chip.sub_model_code, chip.model_code,
