@@ -78,5 +78,7 @@ void __checkCudaErrors(CUresult status, const char* file, int line) {
     if (status == CUDA_SUCCESS) return;
     std::fprintf(stderr, "checkCudaErrors() Driver API error = %04d \"%s\" from file <%s>, line %i.\n",
                  static_cast<int>(status), getCudaDrvErrorString(status), file, line);
-    std::exit(1);
+    // Other threads may still be decoding: skip the static destructors they could trip over.
+    std::fflush(nullptr);
+    std::_Exit(1);
 }

@@ -44,6 +44,17 @@ void fillCreateInfo(CUVIDDECODECREATEINFO& info, const InstanceSettings& s, int 
     info.disableReorder = s.disableReorder;
 }
 
+// Notes the start when the decoder reports 1 and the instance is not yet marked running.
+uint32_t observe(Instance& in, CUvideodecoder handle) {
+    CUVIDDECODESTATUS status{};
+    cuvidGetDecodeStatus(handle, &status);
+    if (status.status == cuvidDecodeStatus_Decoding && !in.running) {
+        gettimeofday(&in.timing.start, nullptr);
+        in.timing.started = in.running = true;
+    }
+    return status.status;
+}
+
 // Watches every started instance until its decoder reports the end, then joins its threads and
 // destroys its decoder.
 void monitor(std::vector<Instance>& instances, unsigned startedCount) {
@@ -53,12 +64,7 @@ void monitor(std::vector<Instance>& instances, unsigned startedCount) {
         for (size_t k = 0; k < instances.size(); ++k) {
             Instance& in = instances[k];
             if (!vdec_handle[k] || in.finished) continue;
-            CUVIDDECODESTATUS status{};
-            cuvidGetDecodeStatus(vdec_handle[k], &status);
-            if (status.status == cuvidDecodeStatus_Decoding && !in.running) {
-                gettimeofday(&in.timing.start, nullptr);
-                in.timing.started = in.running = true;
-            } else if (status.status == cuvidDecodeStatus_Finished) {
+            if (observe(in, vdec_handle[k]) == cuvidDecodeStatus_Finished) {
                 if (in.running) {
                     gettimeofday(&in.timing.end, nullptr);
                     in.timing.ended = true;
@@ -146,6 +152,9 @@ int main(int argc, char** argv) {
         in.argument.handle = vdec_handle[k];
         in.argument.config = &config;
         in.argument.index = static_cast<int>(k);
+        // A short stream on a busy host can finish before the monitor's first pass; looking once
+        // as the threads start keeps such an instance in the rate.
+        observe(in, vdec_handle[k]);
         int err = pthread_create(&in.feeder, nullptr, task_send_bitstream, &in.argument);
         if (err != 0) {
             std::printf("Failed to pthread_create ret: %d\n", err);

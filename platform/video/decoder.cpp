@@ -93,7 +93,9 @@ CUresult Decoder::submit(const CUVIDPACKET& packet) {
     if (!input_.empty() && inputBytes_ + packet.payloadSize > inputCapacity_)
         return CUDA_ERROR_NOT_READY;
     Chunk chunk;
-    chunk.data.assign(packet.payload, packet.payload + packet.payloadSize);
+    chunk.size = packet.payloadSize;
+    chunk.data.resize(chunk.size + AV_INPUT_BUFFER_PADDING_SIZE);
+    std::copy(packet.payload, packet.payload + chunk.size, chunk.data.begin());
     chunk.endOfStream = packet.endOfStream != 0 || packet.payloadSize == 0;
     endQueued_ = chunk.endOfStream;
     inputBytes_ += packet.payloadSize;
@@ -140,10 +142,10 @@ void Decoder::run() {
             if (stop_) return;
             chunk = std::move(input_.front());
             input_.pop_front();
-            inputBytes_ -= chunk.data.size();
+            inputBytes_ -= chunk.size;
             progressed();
         }
-        if (!chunk.data.empty()) splitter_->feed(chunk.data.data(), chunk.data.size(), sink);
+        if (chunk.size > 0) splitter_->feed(chunk.data.data(), chunk.size, sink);
         if (chunk.endOfStream) {
             splitter_->finish(sink);
             decode(nullptr);

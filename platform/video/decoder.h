@@ -32,7 +32,8 @@ public:
 
 private:
     struct Chunk {
-        std::vector<uint8_t> data;
+        std::vector<uint8_t> data; // the payload and the zeroed tail the parser may read ahead
+        size_t size = 0;
         bool endOfStream = false;
     };
 
