@@ -21,7 +21,7 @@ T store(double v) {
   if constexpr (std::is_same_v<T, half_t>) return half_t{matpulse::float_to_half(static_cast<float>(v))};
   if constexpr (std::is_same_v<T, bf16_t>) return bf16_t{matpulse::double_to_bf16(v)};
   // A --limit beyond the byte range must not wrap around: truncate, then saturate.
-  if constexpr (std::is_same_v<T, int8_t>) return static_cast<int8_t>(std::clamp(std::trunc(v), -128.0, 127.0));
+  if constexpr (std::is_same_v<T, int8_t>) return static_cast<int8_t>(v >= 127.0 ? 127 : v <= -128.0 ? -128 : static_cast<int>(v));
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 namespace {
 
 constexpr int MR = 6, NR = 8;
-constexpr int KC = 256, MC = 144, NC = 64;
+constexpr int KC = 256, MC = 144, NC = 128;
 
 using Kernel = void (*)(int kc, const double* a, const double* b, double* s);
 
@@ -35,7 +35,8 @@ void kernel_generic(int kc, const double* a, const double* b, double* s) {
 }
 
 __attribute__((target("avx2,fma"))) void kernel_avx2(int kc, const double* a, const double* b, double* s) {
-  __m256d c[MR][2];
+  __m256d c[MR][2];  // fully unrolled so the sums stay in registers
+#pragma GCC unroll 6
   for (int i = 0; i < MR; ++i) {
     c[i][0] = _mm256_loadu_pd(s + i * NR);
     c[i][1] = _mm256_loadu_pd(s + i * NR + 4);
@@ -43,12 +44,14 @@ __attribute__((target("avx2,fma"))) void kernel_avx2(int kc, const double* a, co
   for (int k = 0; k < kc; ++k) {
     __m256d b0 = _mm256_loadu_pd(b + k * NR);
     __m256d b1 = _mm256_loadu_pd(b + k * NR + 4);
+#pragma GCC unroll 6
     for (int i = 0; i < MR; ++i) {
       __m256d ai = _mm256_broadcast_sd(a + k * MR + i);
       c[i][0] = _mm256_fmadd_pd(ai, b0, c[i][0]);
       c[i][1] = _mm256_fmadd_pd(ai, b1, c[i][1]);
     }
   }
+#pragma GCC unroll 6
   for (int i = 0; i < MR; ++i) {
     _mm256_storeu_pd(s + i * NR, c[i][0]);
     _mm256_storeu_pd(s + i * NR + 4, c[i][1]);
