@@ -80,9 +80,11 @@ uint8_t DriverInstaller::PreInstallation() {
 
   // The install prefix: an existing one (or the directory its link names) must be a
   // directory; a missing one is created and its new directories recorded.
-  if (isFileExists(prefix) || isSymlink(prefix)) {
-    const std::string examined = isSymlink(prefix) ? getRealPath(prefix) : prefix;
-    if (!isDirExists(prefix))
+  std::string bare = prefix;  // without its trailing "/", which a regular file would refuse
+  while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
+  if (isFileExists(bare) || isSymlink(bare)) {
+    const std::string examined = isSymlink(bare) ? getRealPath(bare) : prefix;
+    if (!isDirExists(bare))
       return fail(CODE_TOOLKIT_DIR,
                   "Failed to specify install path directory (%s), ostrel configuration error.\n%s\n",
                   examined);
