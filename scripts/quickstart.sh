@@ -10,3 +10,14 @@ cmake --build build -j "$(nproc)"
 demo=$(mktemp -d /tmp/quelvan-demo.XXXXXX)
 trap 'rm -rf "$demo"' EXIT
 step() { printf '\n==> %s\n' "$*"; }
+
+# gputuner over a demo fake host (8 GPUs behind two PCIe switches on two root ports, one link
+# downgraded, ACS on), bound over /sys in a private mount namespace so the real setpci and lspci
+# read it. Needs root, as gputuner itself does.
+build/bin/fakehost-demo "$demo/host" >/dev/null
+for args in "-l" "--topo vvv" "--trace"; do
+  step "gputuner $args"
+  unshare -m --propagation private sh -c \
+    'mount --bind "$0"/bus/pci /sys/bus/pci && mount --bind "$0"/devices /sys/devices && exec "$1" $2' \
+    "$demo/host" "$PWD/build/bin/gputuner" "$args" 2>/dev/null
+done
