@@ -217,3 +217,26 @@ TEST_F(RoundTrip, UnknownKindStopsWithItsLineAndKeepsTheRest) {
   EXPECT_FALSE(exists_nofollow(prefix + "a"));
   EXPECT_TRUE(exists_nofollow(prefix + "b"));
 }
+
+TEST(Records, QuietCleanupKeepsReservedFilesOfAnInstalledDriver) {
+  FixtureRoot fx;
+  const std::string p = fx.at("/opt/ostrel-4.3.0/");
+  std::string eula = fx.write(p + "EULA.txt", "eula", false);
+  std::string tool = fx.write(p + "bin/tool", "tool", false);
+  std::string edited = fx.write(p + "bin/notes", "v1", false);
+  std::vector<FileInfo> rec = {{"FILE", eula, md5sum(eula)},
+                               {"FILE", tool, md5sum(tool)},
+                               {"FILE", edited, md5sum(edited)},
+                               {"DIR", p + "bin", ""},
+                               {"DIR", p + "share", ""}};
+  fx.write(edited, "v2", false);
+  fs::create_directories(p + "share");
+  fx.write(p + "bin/ostrel-driver-uninstaller", "", false);  // the driver is still installed
+  cleanFiles(rec, p);
+  EXPECT_TRUE(exists_nofollow(eula));
+  EXPECT_FALSE(exists_nofollow(tool));
+  EXPECT_TRUE(exists_nofollow(edited));
+  EXPECT_TRUE(exists_nofollow(p + "bin"));
+  EXPECT_FALSE(exists_nofollow(p + "share"));
+  EXPECT_NE(fx.log().find("Found reserved file " + eula + " FILE"), std::string::npos);
+}
