@@ -21,3 +21,11 @@ for args in "-l" "--topo vvv" "--trace"; do
     'mount --bind "$0"/bus/pci /sys/bus/pci && mount --bind "$0"/devices /sys/devices && exec "$1" $2' \
     "$demo/host" "$PWD/build/bin/gputuner" "$args" 2>/dev/null
 done
+
+# vidprobe: two decoder instances on the emulated GPU over a small generated H.264 stream; -r
+# writes each instance's frames as RGB24 to test_<instance>.rgb.
+ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc=size=320x240:rate=25 \
+  -frames:v 50 -c:v libx264 -pix_fmt yuv420p -f h264 "$demo/demo.h264"
+step "vidprobe --instance-num 2 --input demo.h264,demo.h264 --codec 0,0 -r"
+(cd "$demo" && "$OLDPWD/build/bin/sim/vidprobe" --instance-num 2 --input demo.h264,demo.h264 \
+  --codec 0,0 -r && ls -l test_0.rgb test_1.rgb)
