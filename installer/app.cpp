@@ -55,7 +55,6 @@ int App::SetApp(int /*argc*/, char** /*argv*/, std::string mode) {
   secret->needs(pub);
   pub->needs(secret);
 
-  set_help_flag();
   set_help_flag("-h,--help", "Print this help message and exit\n");
   return 0;
 }

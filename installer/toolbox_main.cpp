@@ -20,6 +20,8 @@ namespace {
 constexpr const char* kToolboxDir = "ostrel-toolbox-1.0.0";
 constexpr const char* kInstallerName = "ostrel-toolbox-installer";
 constexpr const char* kLinkName = "toolbox";
+// Exit status when the link cannot be made or something else is in its way.
+constexpr int kLinkFailed = 143;
 
 const std::string kVersionedName = std::string("ostrel-") + ostrel_version;
 
@@ -45,10 +47,9 @@ std::vector<std::string> list_sources(const std::string& dir) {
   return sources;
 }
 
-int fail(const char* message) {
-  if (message) puts(message);
+int fail(int status) {
   puts("Ostrel Toolbox installation failed.");
-  return message ? CODE_REMOVE_LINK : CODE_FILE_COPY;
+  return status;
 }
 
 }  // namespace
@@ -104,7 +105,7 @@ int main(int argc, char** argv) {
          status);
     if (status != 0) {
       printf("copy file failed: %s\n", source.c_str());
-      return fail(nullptr);
+      return fail(CODE_FILE_COPY);
     }
   }
 
@@ -113,10 +114,13 @@ int main(int argc, char** argv) {
     const std::string link = link_dir + kLinkName;
     struct stat st;
     if (lstat(link.c_str(), &st) != 0) {
-      if (symlink((link_dir + kToolboxDir).c_str(), link.c_str()) != 0)
-        return fail("Failed to create symlink.");
+      if (symlink((link_dir + kToolboxDir).c_str(), link.c_str()) != 0) {
+        puts("Failed to create symlink.");
+        return fail(kLinkFailed);
+      }
     } else if (!S_ISLNK(st.st_mode)) {
-      return fail("File named 'toolbox' already exists and is not a symlink.");
+      puts("File named 'toolbox' already exists and is not a symlink.");
+      return fail(kLinkFailed);
     }
     location = link;
   }

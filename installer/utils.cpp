@@ -19,7 +19,11 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+// GCC 12 reports a false maybe-uninitialized inside <regex> when built with sanitizers.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
+#pragma GCC diagnostic pop
 #include <set>
 #include <sstream>
 
@@ -114,7 +118,8 @@ bool is_program_running(const std::string& name) {
   int status = 0;
   exec("pgrep " + shell_quote(name.substr(0, 15)), out, status, false);
   if (status != 0) {
-    if (status < 0 || status > 1) zulogger::logger(INFO, "seeking processing running %s failed\n", name.c_str());
+    // pgrep exits 1 when nothing matches; anything else means it could not run.
+    if (status != 1) zulogger::logger(INFO, "seeking processing running %s failed\n", name.c_str());
     return false;
   }
   for (const std::string& pid : split(out, '\n')) {
@@ -156,16 +161,15 @@ void createDir(const std::string& path) {
 }
 
 bool createTmpFile(std::string& out, mode_t mode) {
-  char name[] = "/tmp/quelvantmp-XXXXXX";
-  static_assert(sizeof name == sizeof "/tmp/quelvantmp-XXXXXX");
-  (void)kTmpPattern;
-  int fd = mkstemp(name);
+  std::string name = kTmpPattern;
+  int fd = mkstemp(name.data());
   if (fd < 0) {
     zulogger::logger(INFO, "get temp file failed.\n %s", strerror(errno));
     return false;
   }
   if (fchmod(fd, mode) != 0) {
-    zulogger::logger(INFO, "set permissions %04o on file %s failed %s\n", mode, name, strerror(errno));
+    zulogger::logger(INFO, "set permissions %04o on file %s failed %s\n", mode, name.c_str(),
+                     strerror(errno));
     close(fd);
     return false;
   }

@@ -5,7 +5,11 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+// GCC 12 reports a false maybe-uninitialized inside <regex> when built with sanitizers.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
+#pragma GCC diagnostic pop
 #include <sstream>
 #include <string>
 
