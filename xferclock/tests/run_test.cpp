@@ -4,7 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,12 +40,21 @@ struct Line {
 
 std::vector<Line> result_lines(const std::string& output)
 {
-    static const std::regex line(
-        R"((H2D|D2H) Transfer Size=(\d+) *\(byte\)  Device=(\d+) GPU and CPU Latencies\(us\): +([0-9.]+) +([0-9.]+))");
     std::vector<Line> lines;
-    for (std::sregex_iterator it(output.begin(), output.end(), line), end; it != end; ++it)
-        lines.push_back({(*it)[1], std::stoll((*it)[2]), std::stoi((*it)[3]),
-                         std::stod((*it)[4]), std::stod((*it)[5])});
+    std::istringstream in(output);
+    std::string text;
+    while (std::getline(in, text)) {
+        char direction[4] = {};
+        Line line{};
+        int used = 0;
+        if (std::sscanf(text.c_str(),
+                        "%3s Transfer Size=%lld (byte)  Device=%d GPU and CPU Latencies(us): %lf %lf%n",
+                        direction, &line.size, &line.device, &line.gpu_us, &line.host_us, &used) == 5 &&
+            size_t(used) == text.size()) {
+            line.direction = direction;
+            lines.push_back(line);
+        }
+    }
     return lines;
 }
 
