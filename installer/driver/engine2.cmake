@@ -18,7 +18,6 @@ target_link_libraries(driver_entry_harness PRIVATE quelvan_driver_engine)
 add_executable(driver_engine2_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/pre_installation_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/driver_build_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/dkms_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/driver_entry_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/driverpkg_sandbox.cpp
 )
