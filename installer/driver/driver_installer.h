@@ -131,7 +131,7 @@ class DriverInstaller : public Installer {
   void addModuleToConfFile();
 
   // ---- Kernel module operations ----------------------------------------------------------
-  // 0 not loaded, -1 loaded and unused, -2 in use, 1 undecodable status line.
+  // 0 not loaded, -1 loaded and unused, -2 in use.
   int get_module_status(const std::string& name);
   uint8_t do_modprobe_module(const std::string& name, const std::string& params);  // 0 or 51
   int do_insmod(const char* file, const char* params);  // 0, errno, or 2 when unreadable

@@ -31,6 +31,7 @@ TEST(ModuleOps, StatusFromProcModules) {
       {"ib_core 400 3 - Live 0x0\n", "ib_core", -2},
       {"ab 1 0 - Live 0x0\n", "a.", 0},                      // no regular expression meaning
       {"a+b 1 0 - Live 0x0\n", "a+b", -1},
+      {"quelvan x y\nquelvan 1234 1 - Live\n", "quelvan", -2},  // the first line that decodes
   };
   for (const auto& c : cases) {
     FixtureRoot fx;
