@@ -1,5 +1,7 @@
 #include "params.h"
 
+#include <thread>
+
 uint32_t gemm_m = 1, gemm_n = 1, gemm_k = 1;  // placeholders, replaced by set_default_params
 bool trans_a = false, trans_b = false;
 uint32_t data_type = kFP32;

@@ -2,8 +2,8 @@
 // set_default_params write them before any worker thread starts; afterwards they are only read.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 constexpr int kMaxDevices = 256;
