@@ -10,7 +10,6 @@
 
 struct cublasContext {
     int device;
-    cudaStream_t stream = nullptr;
 };
 
 struct cublasLtContext {
@@ -62,7 +61,7 @@ cublasStatus_t cublasCreate_v2(cublasHandle_t* handle)
         return CUBLAS_STATUS_INVALID_VALUE;
     if (sim_should_fail("cublasCreate_v2") || !current_device(&device))
         return CUBLAS_STATUS_NOT_INITIALIZED;
-    *handle = new cublasContext{device, nullptr};
+    *handle = new cublasContext{device};
     return CUBLAS_STATUS_SUCCESS;
 }
 
@@ -71,14 +70,6 @@ cublasStatus_t cublasDestroy_v2(cublasHandle_t handle)
     if (sim_should_fail("cublasDestroy_v2") || !handle)
         return CUBLAS_STATUS_NOT_INITIALIZED;
     delete handle;
-    return CUBLAS_STATUS_SUCCESS;
-}
-
-cublasStatus_t cublasSetStream_v2(cublasHandle_t handle, cudaStream_t streamId)
-{
-    if (!handle)
-        return CUBLAS_STATUS_NOT_INITIALIZED;
-    handle->stream = streamId;
     return CUBLAS_STATUS_SUCCESS;
 }
 

@@ -135,7 +135,6 @@ cudaError_t cudaGetDeviceProperties(cudaDeviceProp* prop, int device)
     prop->totalGlobalMem = gpu.total_bytes;
     prop->major = gpu.major;
     prop->minor = gpu.minor;
-    prop->multiProcessorCount = 1;
     return cudaSuccess;
 }
 
@@ -206,18 +205,6 @@ cudaError_t cudaFreeHost(void* ptr)
     return done(sim_host_free(ptr) ? cudaSuccess : cudaErrorInvalidValue);
 }
 
-cudaError_t cudaMemset(void* devPtr, int value, size_t count)
-{
-    if (sim_should_fail("cudaMemset"))
-        return done(cudaErrorUnknown);
-    if (count == 0)
-        return cudaSuccess;
-    if (!sim_device_range(devPtr, count))
-        return done(cudaErrorInvalidValue);
-    std::memset(devPtr, value, count);
-    return cudaSuccess;
-}
-
 cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind kind)
 {
     if (sim_should_fail("cudaMemcpy"))
@@ -239,11 +226,6 @@ cudaError_t cudaMemcpyAsync(void* dst, const void* src, size_t count, cudaMemcpy
     if (status == cudaSuccess && count != 0)
         std::memmove(dst, src, count);
     return done(status);
-}
-
-cudaError_t cudaStreamCreate(cudaStream_t* pStream)
-{
-    return cudaStreamCreateWithFlags(pStream, cudaStreamDefault);
 }
 
 cudaError_t cudaStreamCreateWithFlags(cudaStream_t* pStream, unsigned int flags)
@@ -303,13 +285,6 @@ cudaError_t cudaEventRecord(cudaEvent_t event, cudaStream_t stream)
     return cudaSuccess;
 }
 
-cudaError_t cudaEventSynchronize(cudaEvent_t event)
-{
-    if (sim_should_fail("cudaEventSynchronize"))
-        return done(cudaErrorUnknown);
-    return done(event && live(event) ? cudaSuccess : cudaErrorInvalidResourceHandle);
-}
-
 cudaError_t cudaEventElapsedTime(float* ms, cudaEvent_t start, cudaEvent_t end)
 {
     if (sim_should_fail("cudaEventElapsedTime"))
@@ -339,30 +314,26 @@ cudaError_t cudaGetLastError(void)
     return status;
 }
 
-cudaError_t cudaPeekAtLastError(void) { return t_last_error; }
-
 namespace {
 
 struct ErrorText {
     cudaError_t code;
-    const char* name;
     const char* text;
 };
 
 constexpr ErrorText kErrorTexts[] = {
-    {cudaSuccess, "cudaSuccess", "no error"},
-    {cudaErrorInvalidValue, "cudaErrorInvalidValue", "invalid argument"},
-    {cudaErrorMemoryAllocation, "cudaErrorMemoryAllocation", "out of memory"},
-    {cudaErrorInitializationError, "cudaErrorInitializationError", "initialization error"},
-    {cudaErrorInvalidDevicePointer, "cudaErrorInvalidDevicePointer", "invalid device pointer"},
-    {cudaErrorInvalidMemcpyDirection, "cudaErrorInvalidMemcpyDirection",
-     "invalid copy direction for memcpy"},
-    {cudaErrorNoDevice, "cudaErrorNoDevice", "no CUDA-capable device is detected"},
-    {cudaErrorInvalidDevice, "cudaErrorInvalidDevice", "invalid device ordinal"},
-    {cudaErrorInvalidResourceHandle, "cudaErrorInvalidResourceHandle", "invalid resource handle"},
-    {cudaErrorNotReady, "cudaErrorNotReady", "device not ready"},
-    {cudaErrorNotSupported, "cudaErrorNotSupported", "operation not supported"},
-    {cudaErrorUnknown, "cudaErrorUnknown", "unknown error"},
+    {cudaSuccess, "no error"},
+    {cudaErrorInvalidValue, "invalid argument"},
+    {cudaErrorMemoryAllocation, "out of memory"},
+    {cudaErrorInitializationError, "initialization error"},
+    {cudaErrorInvalidDevicePointer, "invalid device pointer"},
+    {cudaErrorInvalidMemcpyDirection, "invalid copy direction for memcpy"},
+    {cudaErrorNoDevice, "no CUDA-capable device is detected"},
+    {cudaErrorInvalidDevice, "invalid device ordinal"},
+    {cudaErrorInvalidResourceHandle, "invalid resource handle"},
+    {cudaErrorNotReady, "device not ready"},
+    {cudaErrorNotSupported, "operation not supported"},
+    {cudaErrorUnknown, "unknown error"},
 };
 
 const ErrorText* find_error(cudaError_t error)
@@ -381,10 +352,5 @@ const char* cudaGetErrorString(cudaError_t error)
     return e ? e->text : "unrecognized error code";
 }
 
-const char* cudaGetErrorName(cudaError_t error)
-{
-    const ErrorText* e = find_error(error);
-    return e ? e->name : "cudaErrorUnknown";
-}
 
 }  // extern "C"

@@ -1,14 +1,12 @@
 // The one place where the GPU programs adapt to the installed platform version.
 //
 // The programs speak the classic type codes (0 single, 1 double, 10 signed 32-bit) for the compute
-// type of a product. Since version 11 the BLAS libraries take a separate compute-type enum there;
-// since version 13 the driver's context creation takes an extra parameter record. Programs call
-// the helpers below instead of spreading version tests.
+// type of a product. Since version 11 the BLAS libraries take a separate compute-type enum there.
+// Programs call the helpers below instead of spreading version tests.
 #pragma once
 
 #include <cublasLt.h>
 #include <cublas_v2.h>
-#include <cuda.h>
 #include <cuda_runtime.h>
 #include <library_types.h>
 
@@ -42,15 +40,5 @@ inline cublasStatus_t gpu_lt_desc_create(cublasLtMatmulDesc_t* desc, int compute
 #else
     (void)scale_code;
     return cublasLtMatmulDescCreate(desc, static_cast<cudaDataType>(compute_code));
-#endif
-}
-
-// Context creation on one device, made current to the calling thread.
-inline CUresult gpu_ctx_create(CUcontext* ctx, unsigned int flags, CUdevice dev)
-{
-#if CUDA_VERSION >= 13000
-    return cuCtxCreate(ctx, nullptr, flags, dev);
-#else
-    return cuCtxCreate_v2(ctx, flags, dev);
 #endif
 }

@@ -53,7 +53,6 @@ typedef struct cublasContext* cublasHandle_t;
 
 cublasStatus_t cublasCreate_v2(cublasHandle_t* handle);
 cublasStatus_t cublasDestroy_v2(cublasHandle_t handle);
-cublasStatus_t cublasSetStream_v2(cublasHandle_t handle, cudaStream_t streamId);
 
 cublasStatus_t cublasGemmEx(cublasHandle_t handle, cublasOperation_t transa,
                             cublasOperation_t transb, int m, int n, int k, const void* alpha,

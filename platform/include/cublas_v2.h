@@ -5,5 +5,4 @@
 
 #define cublasCreate cublasCreate_v2
 #define cublasDestroy cublasDestroy_v2
-#define cublasSetStream cublasSetStream_v2
 #define cublasDgemm cublasDgemm_v2

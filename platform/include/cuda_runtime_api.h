@@ -48,7 +48,6 @@ struct cudaDeviceProp {
     size_t totalGlobalMem;
     int major;
     int minor;
-    int multiProcessorCount;
 };
 
 cudaError_t cudaGetDeviceCount(int* count);
@@ -62,26 +61,21 @@ cudaError_t cudaFree(void* devPtr);
 cudaError_t cudaMemGetInfo(size_t* free, size_t* total);
 cudaError_t cudaMallocHost(void** ptr, size_t size);
 cudaError_t cudaFreeHost(void* ptr);
-cudaError_t cudaMemset(void* devPtr, int value, size_t count);
 cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, enum cudaMemcpyKind kind);
 cudaError_t cudaMemcpyAsync(void* dst, const void* src, size_t count, enum cudaMemcpyKind kind,
                             cudaStream_t stream);
 
-cudaError_t cudaStreamCreate(cudaStream_t* pStream);
 cudaError_t cudaStreamCreateWithFlags(cudaStream_t* pStream, unsigned int flags);
 cudaError_t cudaStreamDestroy(cudaStream_t stream);
 cudaError_t cudaStreamSynchronize(cudaStream_t stream);
 
 cudaError_t cudaEventCreate(cudaEvent_t* event);
 cudaError_t cudaEventRecord(cudaEvent_t event, cudaStream_t stream);
-cudaError_t cudaEventSynchronize(cudaEvent_t event);
 cudaError_t cudaEventElapsedTime(float* ms, cudaEvent_t start, cudaEvent_t end);
 cudaError_t cudaEventDestroy(cudaEvent_t event);
 
 cudaError_t cudaGetLastError(void);
-cudaError_t cudaPeekAtLastError(void);
 const char* cudaGetErrorString(cudaError_t error);
-const char* cudaGetErrorName(cudaError_t error);
 
 #ifdef __cplusplus
 }
