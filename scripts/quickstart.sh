@@ -29,3 +29,7 @@ ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc=size=320x240
 step "vidprobe --instance-num 2 --input demo.h264,demo.h264 --codec 0,0 -r"
 (cd "$demo" && "$OLDPWD/build/bin/sim/vidprobe" --instance-num 2 --input demo.h264,demo.h264 \
   --codec 0,0 -r && ls -l test_0.rgb test_1.rgb)
+
+# xferclock on two emulated GPUs.
+step "xferclock --start 4kb --end 256kb --factor 4 (QUELVAN_SIM_GPUS=2)"
+QUELVAN_SIM_GPUS=2 build/bin/sim/xferclock --start 4kb --end 256kb --factor 4 --repeats 200
