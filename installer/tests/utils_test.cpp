@@ -221,6 +221,29 @@ TEST(Utils, FindPackageRemovesDuplicateDirectories) {
   fs::remove_all(dir);
 }
 
+TEST(Utils, ProgramsAndGlobs) {
+  EXPECT_TRUE(is_program_running("installer_tests"));  // this test program
+  EXPECT_FALSE(is_program_running("no-such-program-here"));
+
+  Util utils[] = {{"sh", "dash", false}, {"no-such-util", "no-package", true}};
+  EXPECT_FALSE(checkUtils(utils, 2));
+  EXPECT_TRUE(utils[0].found);
+  EXPECT_FALSE(utils[1].found);
+  EXPECT_TRUE(checkUtils(utils, 1));
+  EXPECT_FALSE(checkUtils(nullptr, 0));
+
+  const fs::path dir = MakeTempDir("glob");
+  for (const char* name : {"version.txt", "b", "a", "version.json"}) WriteFile(dir / name, "");
+  EXPECT_EQ(zuglob((dir / "*").string()),
+            (std::vector<std::string>{(dir / "a").string(), (dir / "b").string(),
+                                      (dir / "version.json").string(),
+                                      (dir / "version.txt").string()}));
+  EXPECT_TRUE(zuglob((dir / "none*").string()).empty());
+  EXPECT_TRUE(is_cudadir_met_version(dir.string()));
+  EXPECT_FALSE(is_cudadir_met_version((dir / "a").string()));
+  fs::remove_all(dir);
+}
+
 TEST(Utils, GetServiceStatusInfoReadsMainPid) {
   EnvGuard guard("PATH");
   const fs::path dir = MakeTempDir("systemctl_stub");
