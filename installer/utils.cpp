@@ -1,6 +1,5 @@
 #include "installer/utils.h"
 
-#include <dirent.h>
 #include <glob.h>
 #include <langinfo.h>
 #include <libgen.h>
@@ -10,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <clocale>
@@ -605,7 +605,7 @@ int is_space_fit(const std::string& dir) {
     zulogger::logger(WARNING, "check available space failed");
     return -1;
   }
-  if (required >= 0 && static_cast<uint64_t>(required) < available) {
+  if (required < 0 || static_cast<uint64_t>(required) < available) {
     zulogger::logger(INFO, "space enough to install toolkit. Required:%ld KB, available:%ld kB\n",
                      required / 1024, static_cast<long>(available / 1024));
     return 0;

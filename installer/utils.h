@@ -1,7 +1,9 @@
 // System utilities of the installer: shell commands, files and paths, text, strings, the
 // environment, disk space and service status. Free functions; failures are return values
-// (false, empty string, result code) and messages go through zulogger. Fixed host paths go
-// through host::path; external commands are found on PATH.
+// (false, empty string, result code) and messages go through zulogger. The fixed host paths
+// used inside these functions go through host::path; a path passed in by the caller is used as
+// given (callers map their own fixed host paths with host::path). External commands are found
+// on PATH.
 #pragma once
 
 #include <sys/types.h>
