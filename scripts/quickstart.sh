@@ -33,3 +33,12 @@ step "vidprobe --instance-num 2 --input demo.h264,demo.h264 --codec 0,0 -r"
 # xferclock on two emulated GPUs.
 step "xferclock --start 4kb --end 256kb --factor 4 (QUELVAN_SIM_GPUS=2)"
 QUELVAN_SIM_GPUS=2 build/bin/sim/xferclock --start 4kb --end 256kb --factor 4 --repeats 200
+
+# ostrel-toolbox-installer: install a small toolbox package into a throw-away location.
+mkdir -p "$demo/pkg/bin" "$demo/dest"
+cp build/bin/ostrel-toolbox-installer "$demo/pkg/"
+printf '#!/bin/sh\necho zu-smi\n' > "$demo/pkg/bin/zu-smi" && chmod +x "$demo/pkg/bin/zu-smi"
+echo "toolbox notes" > "$demo/pkg/README.txt"
+step "ostrel-toolbox-installer --install-path $demo/dest"
+"$demo/pkg/ostrel-toolbox-installer" --install-path "$demo/dest"
+ls -l "$demo/dest" "$demo/dest/ostrel-4.3.0"
