@@ -64,8 +64,8 @@ double load(cudaDataType type, const void* base, int64_t index)
     switch (type) {
     case CUDA_R_32F: return static_cast<const float*>(base)[index];
     case CUDA_R_64F: return static_cast<const double*>(base)[index];
-    case CUDA_R_16F: return half_to_float(static_cast<const uint16_t*>(base)[index]);
-    case CUDA_R_16BF: return bf16_to_float(static_cast<const uint16_t*>(base)[index]);
+    case CUDA_R_16F: return sim::half_to_float(static_cast<const uint16_t*>(base)[index]);
+    case CUDA_R_16BF: return sim::bf16_to_float(static_cast<const uint16_t*>(base)[index]);
     case CUDA_R_8I: return static_cast<const int8_t*>(base)[index];
     case CUDA_R_32I: return static_cast<const int32_t*>(base)[index];
     }
@@ -89,10 +89,10 @@ void store(cudaDataType type, void* base, int64_t index, double value)
     case CUDA_R_32F: static_cast<float*>(base)[index] = static_cast<float>(value); break;
     case CUDA_R_64F: static_cast<double*>(base)[index] = value; break;
     case CUDA_R_16F:
-        static_cast<uint16_t*>(base)[index] = float_to_half(static_cast<float>(value));
+        static_cast<uint16_t*>(base)[index] = sim::float_to_half(static_cast<float>(value));
         break;
     case CUDA_R_16BF:
-        static_cast<uint16_t*>(base)[index] = float_to_bf16(static_cast<float>(value));
+        static_cast<uint16_t*>(base)[index] = sim::float_to_bf16(static_cast<float>(value));
         break;
     case CUDA_R_8I: static_cast<int8_t*>(base)[index] = saturate<int8_t>(value); break;
     case CUDA_R_32I: static_cast<int32_t*>(base)[index] = saturate<int32_t>(value); break;
@@ -244,7 +244,7 @@ cublasStatus_t sim_gemm(const GemmCall& g)
     return CUBLAS_STATUS_SUCCESS;
 }
 
-uint16_t float_to_half(float value)
+uint16_t sim::float_to_half(float value)
 {
     uint32_t x;
     std::memcpy(&x, &value, 4);
@@ -273,7 +273,7 @@ uint16_t float_to_half(float value)
     return static_cast<uint16_t>(sign | half);
 }
 
-float half_to_float(uint16_t value)
+float sim::half_to_float(uint16_t value)
 {
     uint32_t sign = static_cast<uint32_t>(value & 0x8000u) << 16;
     uint32_t exp = (value >> 10) & 0x1fu;
@@ -292,7 +292,7 @@ float half_to_float(uint16_t value)
     return out;
 }
 
-uint16_t float_to_bf16(float value)
+uint16_t sim::float_to_bf16(float value)
 {
     uint32_t x;
     std::memcpy(&x, &value, 4);
@@ -302,7 +302,7 @@ uint16_t float_to_bf16(float value)
     return static_cast<uint16_t>(x >> 16);
 }
 
-float bf16_to_float(uint16_t value)
+float sim::bf16_to_float(uint16_t value)
 {
     uint32_t x = static_cast<uint32_t>(value) << 16;
     float out;

@@ -28,8 +28,11 @@ struct GemmCall {
 // dimensions and CUBLAS_STATUS_NOT_SUPPORTED for a type combination the libraries do not offer.
 cublasStatus_t sim_gemm(const GemmCall& call);
 
-// Element conversions with round-to-nearest-even, as the hardware does them.
+// Element conversions with round-to-nearest-even, as the hardware does them. In a namespace of
+// their own: the programs linked with this library have conversions of the same names.
+namespace sim {
 uint16_t float_to_half(float value);
 float half_to_float(uint16_t value);
 uint16_t float_to_bf16(float value);
 float bf16_to_float(uint16_t value);
+}  // namespace sim

@@ -12,6 +12,11 @@
 
 #include "gemm.h"
 
+using sim::bf16_to_float;
+using sim::float_to_bf16;
+using sim::float_to_half;
+using sim::half_to_float;
+
 namespace {
 
 TEST(Conversions, RoundToNearestEven)
