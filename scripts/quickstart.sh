@@ -42,3 +42,7 @@ echo "toolbox notes" > "$demo/pkg/README.txt"
 step "ostrel-toolbox-installer --install-path $demo/dest"
 "$demo/pkg/ostrel-toolbox-installer" --install-path "$demo/dest"
 ls -l "$demo/dest" "$demo/dest/ostrel-4.3.0"
+
+# matpulse: verified FP32 GEMM on two emulated GPUs.
+step "matpulse --i -1 --m 512 --n 512 --k 1024 --l 5 --v (QUELVAN_SIM_GPUS=2)"
+QUELVAN_SIM_GPUS=2 build/bin/sim/matpulse --i -1 --m 512 --n 512 --k 1024 --l 5 --v
