@@ -99,6 +99,13 @@ bool manifest_representable(const std::string& path) {
   return !path.empty() && path.find_first_of(" \n\r") == std::string::npos;
 }
 
+bool manifest_accepts(const std::string& path) {
+  if (manifest_representable(path)) return true;
+  zulogger::logger(ERROR, "Cannot record '%s' in the uninstall manifest: a path with a blank "
+                   "or a line break cannot be represented. Remove it by hand.\n", path.c_str());
+  return false;
+}
+
 std::string manifest_line(const FileInfo& f) {
   if (f.type == "OSTREL" || f.type == "SYMLINK" || f.type == "DIR") return f.type + " " + f.path;
   if (f.type == "RLINK") return "RLINK " + f.path + " ";
@@ -110,12 +117,7 @@ std::vector<std::string> sortFileinfoToString(const std::vector<FileInfo>& recor
   // SERVICE, SYMLINK, others, RLINK, RFILE, DIR
   std::vector<std::string> groups[6];
   for (FileInfo f : records) {
-    if (!manifest_representable(f.path)) {
-      zulogger::logger(ERROR, "Cannot record '%s' in the uninstall manifest: a path with a blank "
-                       "or a line break cannot be represented. Remove it by hand.\n",
-                       f.path.c_str());
-      continue;
-    }
+    if (!manifest_accepts(f.path)) continue;
     if (is_reserved(f.path, installPath)) {
       if (f.type == "SYMLINK")
         f.type = "RLINK";

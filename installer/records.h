@@ -45,6 +45,8 @@ std::vector<FileInfo> sortFiles(const std::vector<FileInfo>& records);
 // True when the manifest line format can hold path: it is split at blanks and line breaks, so
 // a path holding either would be read back as a different item.
 bool manifest_representable(const std::string& path);
+// manifest_representable, and logs why a path that is not is left out of the manifest.
+bool manifest_accepts(const std::string& path);
 
 // One manifest line for a record, by its kind (the line formats of the manifest).
 std::string manifest_line(const FileInfo& record);

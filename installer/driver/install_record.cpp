@@ -11,12 +11,7 @@ std::vector<std::string> DriverInstaller::driver_sortFileinfoToString(
   // SERVICE, SYMLINK, others, RFILE, RLINK, DIR
   std::vector<std::string> groups[6];
   for (FileInfo f : records) {
-    if (!manifest_representable(f.path)) {
-      zulogger::logger(ERROR, "Cannot record '%s' in the uninstall manifest: a path with a blank "
-                       "or a line break cannot be represented. Remove it by hand.\n",
-                       f.path.c_str());
-      continue;
-    }
+    if (!manifest_accepts(f.path)) continue;
     if (f.path.compare(0, prefix.size(), prefix) == 0 && is_reserved(f.path, prefix)) {
       if (f.type == "SYMLINK")
         f.type = "RLINK";
