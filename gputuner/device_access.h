@@ -4,12 +4,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 using BusIdSet = std::set<std::string>;
+
+// printf into a string, for the short texts and setpci operands the tuner builds.
+template <typename... Args>
+std::string format(const char* fmt, Args... args) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, fmt, args...);
+    return buf;
+}
 
 // Prints msg between the red "ERROR: " prefix and the colour reset, on standard output.
 void printRedError(const std::string& msg);

@@ -18,12 +18,6 @@ bool isPex89(const std::string& busId) {
     return readFirstWord(vendor) == "0x1000" && readFirstWord(device) == "0xc030";
 }
 
-std::string hexValue(const char* format, long value) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, format, value);
-    return buf;
-}
-
 }  // namespace
 
 void checkIommuState(BusIdSet set) {
@@ -83,7 +77,7 @@ void checkPCIeExtend(BusIdSet set, bool doSet) {
     bool good = true;
     BusIdSet rootPorts;
     const auto writeExtend = [](const std::string& busId, long control) {
-        setpci(busId, hexValue("CAP_EXP+8.w=%lx", control | kExtendBits), true);
+        setpci(busId, format("CAP_EXP+8.w=%lx", control | kExtendBits), true);
     };
     for (const auto& dev : getPathUnion(set)) {
         if (getPortType(dev) == '4') {

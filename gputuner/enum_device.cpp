@@ -28,12 +28,6 @@ BoardRegisters boardRegisters(const std::string& deviceId) {
     return {0x78c0, 0x78d8, 0x78dc, 0x78c4, 0x78d0, 0x78a8, 0x78f8, deviceId == "0x0103" ? 0x78f0u : 0u};
 }
 
-std::string format(const char* fmt, auto... args) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, fmt, args...);
-    return buf;
-}
-
 // The register words of one GPU's BAR2 window; all 0 when it cannot be mapped.
 struct RegisterValues {
     uint32_t config = 0, idLow = 0, idHigh = 0, date = 0, partNumber = 0, firmware = 0, variant = 0,

@@ -1,6 +1,5 @@
 // Product names: Quelvan GPUs carry no name string, so it follows from the device ID and the
 // model fields of the board configuration register.
-#include <cstdio>
 
 #include "enum_device.h"
 
@@ -14,23 +13,17 @@ const char* const kLnNames[32] = {
     "",          "",          "AQ-K15S",   "",           "LN-K5-DUO",    "",         "",        "",
 };
 
-std::string hexName(const char* format, uint32_t value) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, format, value);
-    return buf;
-}
-
 }  // namespace
 
 std::string getLNSeriesProductName(uint32_t deviceId, uint32_t variantWord, uint32_t modelCode,
                                    uint32_t subModelCode) {
-    if (deviceId == 2 && variantWord != 0) return hexName("LNC-K10-%X", modelCode);
+    if (deviceId == 2 && variantWord != 0) return format("LNC-K10-%X", modelCode);
     if (deviceId == 3 && variantWord != 0)
-        return static_cast<int32_t>(variantWord) == -2 ? "AQ-K15-C" : hexName("AQ-K15-%X", modelCode);
+        return static_cast<int32_t>(variantWord) == -2 ? "AQ-K15-C" : format("AQ-K15-%X", modelCode);
     if (variantWord != 0) return "";
     if (modelCode == 29) return subModelCode == 1 ? "LN-K10" : subModelCode == 2 ? "LN-K5" : "LN-SOCKET";
     if (modelCode < 32 && kLnNames[modelCode][0] != '\0') return kLnNames[modelCode];
-    return hexName("LN-%X", modelCode);
+    return format("LN-%X", modelCode);
 }
 
 std::string getDeviceProductName(uint32_t deviceId, uint32_t variantWord, uint32_t modelFlag,

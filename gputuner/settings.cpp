@@ -22,18 +22,12 @@ const Choice* find(const Choice (&table)[N], const std::string& value) {
     return nullptr;
 }
 
-std::string withValue(const char* format, long value) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, format, value);
-    return buf;
-}
-
 // Rewrites the field under `keep` of every GPU's Device Control; a GPU that cannot be read
 // is skipped rather than written with a guess.
 void setDeviceControlField(const BusIdSet& set, long keep, long field) {
     for (const auto& gpu : set) {
         const std::optional<long> control = readRegister(gpu, "CAP_EXP+8.w", true);
-        if (control) setpci(gpu, withValue("CAP_EXP+8.w=%lx", (*control & keep) | field), true);
+        if (control) setpci(gpu, format("CAP_EXP+8.w=%lx", (*control & keep) | field), true);
     }
 }
 
@@ -68,7 +62,7 @@ void setTimeoutDisable(BusIdSet set, bool doSet, const std::string& value) {
                           "Invalid value.\n");
             return;
         }
-        for (const auto& gpu : set) setpci(gpu, withValue("CAP_EXP+0X28.b=%lx", choice->field), true);
+        for (const auto& gpu : set) setpci(gpu, format("CAP_EXP+0X28.b=%lx", choice->field), true);
         std::printf("[Completion Timeout Disable]: %s\n\n", choice->label);
         return;
     }
