@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,8 +18,9 @@ const Device* findDevice(const std::vector<Device>& devices, const std::string& 
     return nullptr;
 }
 
+// The bus byte of "dddd:bb:dd.f"; 0 for a text too short to hold one.
 int busNumber(const std::string& busId) {
-    return busId.size() >= 7 ? std::stoi(busId.substr(5, 2), nullptr, 16) : 0;
+    return busId.size() >= 7 ? static_cast<int>(std::strtol(busId.substr(5, 2).c_str(), nullptr, 16)) : 0;
 }
 
 // Path of the device directory relative to DIR/devices, e.g. pci0000:3a/0000:3a:00.0/0000:3b:00.0.
@@ -228,6 +230,7 @@ std::string configPath(const std::string& dir, const std::vector<Device>& device
 }
 
 long readConfig(const std::string& configFile, uint32_t offset, int width) {
+    if (width < 1 || width > 4) return -1;
     std::ifstream in(configFile, std::ios::binary);
     uint8_t bytes[4] = {};
     if (!in.seekg(offset) || !in.read(reinterpret_cast<char*>(bytes), width)) return -1;
