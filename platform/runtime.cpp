@@ -352,5 +352,4 @@ const char* cudaGetErrorString(cudaError_t error)
     return e ? e->text : "unrecognized error code";
 }
 
-
 }  // extern "C"
