@@ -30,7 +30,6 @@ constexpr GemmTypes gemm_gpu_types[kNumDataTypes] = {
 
 // Everything one worker holds; release() frees it in any state.
 struct Worker {
-  int device = 0;
   bool int_path = false;  // INT8 on capability 7.0: 32-bit C, integer scale
   GemmTypes types{};
   cublasLtHandle_t lt = nullptr;
@@ -152,7 +151,6 @@ void get_high_memory_usage(void** extra) {
 
 void test_gemm_worker(int device, double* elapsed) {
   Worker w;
-  w.device = device;
   cudaSetDevice(device);
   cublasStatus_t lt_status = cublasLtCreate(&w.lt);
   cublasStatus_t blas_status = cublasCreate_v2(&w.blas);
