@@ -1,5 +1,6 @@
 // Fill rate of matpulse per element type, one thread, against a bare loop of the same
 // generator, distribution and element conversion in the same run.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>

@@ -2,6 +2,7 @@
 // sizes and thread count, in one run. Usage: matpulse_reference_bench [threads] [size...]
 #include <cblas.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
