@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "installer/codes.h"
 #include "installer/host.h"
 #include "installer/logger.h"
@@ -112,25 +114,32 @@ std::string manifest_line(const FileInfo& f) {
   return f.type + " " + f.path + " " + f.md5;
 }
 
-std::vector<std::string> sortFileinfoToString(const std::vector<FileInfo>& records,
-                                              const std::string& installPath) {
-  // SERVICE, SYMLINK, others, RLINK, RFILE, DIR
-  std::vector<std::string> groups[6];
+std::vector<std::string> manifest_lines(const std::vector<FileInfo>& records,
+                                        const std::string& installPath, bool prefixed_only,
+                                        const std::vector<std::string>& order) {
+  std::vector<std::vector<std::string>> groups(order.size());
+  const size_t others = std::find(order.begin(), order.end(), "") - order.begin();
   for (FileInfo f : records) {
     if (!manifest_accepts(f.path)) continue;
-    if (is_reserved(f.path, installPath)) {
+    bool prefixed = f.path.compare(0, installPath.size(), installPath) == 0;
+    if ((prefixed || !prefixed_only) && is_reserved(f.path, installPath)) {
       if (f.type == "SYMLINK")
         f.type = "RLINK";
       else if (f.type != "DIR" && f.type != "SERVICE")
         f.type = "RFILE";
     }
-    int g = f.type == "SERVICE" ? 0 : f.type == "SYMLINK" ? 1 : f.type == "RLINK" ? 3
-          : f.type == "RFILE"   ? 4 : f.type == "DIR"     ? 5 : 2;
-    groups[g].push_back(manifest_line(f));
+    size_t g = std::find(order.begin(), order.end(), f.type) - order.begin();
+    groups[g < order.size() ? g : others].push_back(manifest_line(f));
   }
   std::vector<std::string> out;
   for (auto& g : groups) out.insert(out.end(), g.begin(), g.end());
   return out;
+}
+
+std::vector<std::string> sortFileinfoToString(const std::vector<FileInfo>& records,
+                                              const std::string& installPath) {
+  return manifest_lines(records, installPath, false,
+                        {"SERVICE", "SYMLINK", "", "RLINK", "RFILE", "DIR"});
 }
 
 std::vector<FileInfo> parseManifest(bool noSystemd, const std::string& path) {

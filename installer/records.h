@@ -51,9 +51,17 @@ bool manifest_accepts(const std::string& path);
 // One manifest line for a record, by its kind (the line formats of the manifest).
 std::string manifest_line(const FileInfo& record);
 
-// Generic manifest writer: reserved SYMLINKs become RLINK, other reserved non-DIR, non-SERVICE
-// records RFILE; groups SERVICE, SYMLINK, others, RLINK, RFILE, DIR. Records whose path the
-// format cannot represent are left out with an ERROR message.
+// Manifest lines grouped by kind in the given order ("" stands for every kind not named), list
+// order inside each group. A reserved SYMLINK is written as RLINK, another reserved kind other
+// than DIR and SERVICE as RFILE; with prefixed_only, only paths that begin with installPath are
+// tested for being reserved. Records whose path the format cannot represent are left out with an
+// ERROR message.
+std::vector<std::string> manifest_lines(const std::vector<FileInfo>& records,
+                                        const std::string& installPath, bool prefixed_only,
+                                        const std::vector<std::string>& order);
+
+// Generic manifest writer: manifest_lines testing every path, groups SERVICE, SYMLINK, others,
+// RLINK, RFILE, DIR.
 std::vector<std::string> sortFileinfoToString(const std::vector<FileInfo>& records,
                                               const std::string& installPath);
 

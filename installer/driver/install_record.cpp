@@ -8,23 +8,7 @@
 
 std::vector<std::string> DriverInstaller::driver_sortFileinfoToString(
     const std::vector<FileInfo>& records, const std::string& prefix) {
-  // SERVICE, SYMLINK, others, RFILE, RLINK, DIR
-  std::vector<std::string> groups[6];
-  for (FileInfo f : records) {
-    if (!manifest_accepts(f.path)) continue;
-    if (f.path.compare(0, prefix.size(), prefix) == 0 && is_reserved(f.path, prefix)) {
-      if (f.type == "SYMLINK")
-        f.type = "RLINK";
-      else if (f.type != "DIR" && f.type != "SERVICE")
-        f.type = "RFILE";
-    }
-    int g = f.type == "SERVICE" ? 0 : f.type == "SYMLINK" ? 1 : f.type == "RFILE" ? 3
-          : f.type == "RLINK"   ? 4 : f.type == "DIR"     ? 5 : 2;
-    groups[g].push_back(manifest_line(f));
-  }
-  std::vector<std::string> out;
-  for (auto& g : groups) out.insert(out.end(), g.begin(), g.end());
-  return out;
+  return manifest_lines(records, prefix, true, {"SERVICE", "SYMLINK", "", "RFILE", "RLINK", "DIR"});
 }
 
 uint8_t DriverInstaller::saveInstalledInfo() {
