@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -661,7 +662,9 @@ void getServiceStatusInfo(const std::string& unit, int& pid, int& status, int& c
       "Main PID: ([0-9]+) \\(code=[a-zA-Z0-9]+, status=([0-9]+)\\/[a-zA-Z0-9]+\\)");
   std::smatch m;
   if (std::regex_search(out, m, main_pid)) {
-    pid = std::stoi(m[1].str());
-    code = std::stoi(m[2].str());
+    // from_chars leaves a number too large for an int unset instead of throwing.
+    const char* text = out.data();
+    std::from_chars(text + m.position(1), text + m.position(1) + m.length(1), pid);
+    std::from_chars(text + m.position(2), text + m.position(2) + m.length(2), code);
   }
 }

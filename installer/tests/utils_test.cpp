@@ -257,6 +257,7 @@ TEST(Utils, GetServiceStatusInfoReadsMainPid) {
       {"  Main PID: 4321 (code=exited, status=3/NOTIMPLEMENTED)", 0, 4321, 0, 3},
       {"  Active: active (running)\n  Main PID: 77 (quelvan-init)", 0, 0, 0, 99},
       {"Unit quelvanostrel-init@x.service could not be found.", 4, 0, 4, 99},
+      {"  Main PID: 99999999999 (code=exited, status=3/NOTIMPLEMENTED)", 0, 0, 0, 3},
   };
   for (const auto& c : cases) {
     WriteFile(dir / "systemctl",
