@@ -102,16 +102,22 @@ MATPULSE_VERIFY_TYPES(double)
 
 void verify_results(void* device_c) {
   std::vector<unsigned char> result(MC.bytes ? MC.bytes : 1);
+  cudaError_t copied;
   if (data_type == kINT8 && device_type == kCC70) {
     std::vector<int32_t> wide(static_cast<size_t>(MC.count));
-    cudaMemcpy(wide.data(), device_c, wide.size() * sizeof(int32_t), cudaMemcpyDeviceToHost);
-    cudaDeviceSynchronize();
+    copied = cudaMemcpy(wide.data(), device_c, wide.size() * sizeof(int32_t), cudaMemcpyDeviceToHost);
+    if (copied == cudaSuccess) copied = cudaDeviceSynchronize();
     int8_t* narrow = reinterpret_cast<int8_t*>(result.data());
     for (size_t i = 0; i < wide.size(); ++i)
       narrow[i] = static_cast<int8_t>(wide[i] > 127 ? 127 : wide[i] < -128 ? -128 : wide[i]);
   } else {
-    cudaMemcpy(result.data(), device_c, MC.bytes, cudaMemcpyDeviceToHost);
-    cudaDeviceSynchronize();
+    copied = cudaMemcpy(result.data(), device_c, MC.bytes, cudaMemcpyDeviceToHost);
+    if (copied == cudaSuccess) copied = cudaDeviceSynchronize();
+  }
+  // Comparing a buffer the copy never filled would list every element as a mismatch.
+  if (copied != cudaSuccess) {
+    std::printf("Cannot copy the result from the GPU: %s\nFAIL!\n", cudaGetErrorString(copied));
+    return;
   }
   switch (data_type) {
     case kFP32: verify_and_print<float>(result.data()); break;

@@ -126,6 +126,12 @@ TEST(Matpulse, CorruptedResultFails) {
   EXPECT_EQ(count_of(r.out, "FAIL!\n"), 1u) << r.out;
   EXPECT_GT(count_of(r.out, "Error: result["), 0u);
   EXPECT_EQ(count_of(r.out, "PASS!"), 0u);
+  // Three uploads, then the copy back: a failed copy is one line, never a list of mismatches.
+  Outcome lost = run("QUELVAN_SIM_FAIL=cudaMemcpy@4", std::string(kSmall) + " --i 0 --v");
+  EXPECT_EQ(lost.status, 0);
+  EXPECT_EQ(count_of(lost.out, "Cannot copy the result from the GPU: "), 1u) << lost.out;
+  EXPECT_EQ(count_of(lost.out, "FAIL!\n"), 1u);
+  EXPECT_EQ(count_of(lost.out, "Error: result["), 0u);
 }
 
 // On capability 7.0 INT8 takes the integer path, where alpha 2.5 reaches the library as 2;
