@@ -4,7 +4,6 @@
 #include "installer/codes.h"
 #include "installer/driver/driver_installer.h"
 #include "installer/host.h"
-#include "installer/logger.h"
 
 std::vector<std::string> DriverInstaller::driver_sortFileinfoToString(
     const std::vector<FileInfo>& records, const std::string& prefix) {
