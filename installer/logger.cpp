@@ -86,9 +86,8 @@ void zulogger::code_error_message(uint8_t code) {
 
 void zulogger::init(const char* path) {
   const std::string file = host::path(path);
-  char dir[256];
-  snprintf(dir, sizeof dir, "%s", file.c_str());
-  const std::string parent = dirname(dir);
+  std::string dir = file;  // dirname edits its argument
+  const std::string parent = dirname(dir.data());
   if (!isDirExists(parent)) createDir(parent);
   // "a+" keeps what an earlier run wrote, so the day marker and the size of a real log are
   // there for clearLogFile; reading starts at the beginning, writes go to the end.
