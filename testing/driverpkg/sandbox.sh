@@ -3,7 +3,8 @@
 #
 #   unshare -m --propagation private testing/driverpkg/sandbox.sh [-o DIR]... COMMAND [ARG...]
 #
-# Must run in a private mount namespace. A fresh tmpfs covers /tmp; /etc, /usr (kernel headers,
+# Must run in a private mount namespace. A fresh tmpfs covers /tmp (keeping a checkout or build
+# tree that lives under the real /tmp); /etc, /usr (kernel headers,
 # /usr/src, /lib/modules, /lib/firmware, /lib/systemd/system, /usr/share/quelvan) and /var
 # (/var/lib/dkms, /var/log/quelvanostrel), /opt (install paths) and every DIR given with -o
 # become overlays whose
@@ -22,7 +23,23 @@ if [ "$(readlink /proc/self/ns/mnt)" = "$(readlink "/proc/$PPID/ns/mnt")" ]; the
   exit 1
 fi
 
-mount -t tmpfs -o mode=1777 quelvan-sandbox /tmp
+# The fresh /tmp is put together on /mnt and then moved over /tmp, so that what this run needs
+# from the real /tmp (a checkout or build tree that lives there: this package, the -o
+# directories) can be bound into it first.
+here=$(cd "$(dirname "$0")" && pwd -P)
+mount -t tmpfs -o mode=1777 quelvan-sandbox /mnt
+for p in "$here" $extra; do
+  case "$p" in
+    /tmp/?*)
+      top=${p#/tmp/}
+      top=${top%%/*}
+      [ -d "/mnt/$top" ] && continue
+      mkdir "/mnt/$top"
+      mount --bind "/tmp/$top" "/mnt/$top"
+      ;;
+  esac
+done
+mount --move /mnt /tmp
 n=0
 for dir in /etc /usr /var /opt $extra; do
   [ -d "$dir" ] || continue
