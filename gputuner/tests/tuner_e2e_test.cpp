@@ -2,7 +2,6 @@
 // the fake trees bound over /sys/bus/pci and /sys/devices, so the real setpci and lspci read
 // and write the fake config files.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <sstream>
 
 #include "fakehost.h"
+#include "run_command.h"
 
 namespace fs = std::filesystem;
 using fakehost::Device;
@@ -27,14 +27,8 @@ struct Result {
 };
 
 Result runShell(const std::string& cmd) {
-    Result run;
-    FILE* pipe = popen(cmd.c_str(), "r");
-    if (!pipe) return run;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) run.out.append(buf, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    testkit::CommandResult run = testkit::run_command(cmd);
+    return {run.output, run.status};
 }
 
 std::string skipReason() {

@@ -2,7 +2,6 @@
 // namespace with a tmpfs as "/" (the host's /usr, /proc and /dev bound in) entered with chroot,
 // so install paths like /opt/x and / touch nothing on the machine.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "run_command.h"
 
 namespace fs = std::filesystem;
 
@@ -50,13 +51,7 @@ class Toolbox : public testing::Test {
     const std::string cmd = "R=" + (dir_ / "root").string() + " PROG=" TOOLBOX_INSTALLER
                             " unshare -m --propagation private sh " + (dir_ / "script.sh").string() +
                             " 2>&1";
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
+    return testkit::run_command(cmd).output;
   }
 
   fs::path dir_;

@@ -1,9 +1,10 @@
 // The built program end to end on the emulated platform, configured by its environment.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <string>
+
+#include "run_command.h"
 
 namespace {
 
@@ -15,15 +16,8 @@ struct Outcome {
 // Runs the program with `env` assignments in front; standard error joins the output.
 Outcome run(const std::string& env, const std::string& args) {
   std::string cmd = "env QUELVAN_SIM_FAIL= " + env + " " MATPULSE_BIN " " + args + " 2>&1";
-  Outcome r;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  testkit::CommandResult r = testkit::run_command(cmd);
+  return {r.output, r.status};
 }
 
 size_t count_of(const std::string& text, const std::string& what) {

@@ -2,7 +2,6 @@
 // platform and its decoder library.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +9,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "run_command.h"
 
 namespace {
 
@@ -24,10 +25,7 @@ const Stream kH264{"h264.h264", 0, 30};
 const Stream kHevc{"hevc.hevc", 12, 30};
 const Stream kVp9{"vp9.ivf", 13, 20};
 
-struct Result {
-    int status = -1;
-    std::string output; // standard output and error together
-};
+using Result = testkit::CommandResult;  // standard output and error together
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -47,15 +45,7 @@ protected:
     Result run(const std::string& args, const std::string& env = "") {
         std::string cmd = "cd " + dir + " && " + env + " timeout 120 " + VIDPROBE_BIN + " " +
                           args + " 2>&1";
-        Result r;
-        FILE* p = popen(cmd.c_str(), "r");
-        if (!p) return r;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-        int raw = pclose(p);
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        return r;
+        return testkit::run_command(cmd);
     }
 
     static std::string streamArgs(const std::vector<Stream>& streams) {

@@ -1,12 +1,13 @@
 // Runs the emulated-platform build of xferclock end to end.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "run_command.h"
 
 namespace {
 
@@ -17,18 +18,8 @@ struct RunResult {
 
 RunResult run(const std::string& env, const std::string& args)
 {
-    std::string command = "env " + env + " " XFERCLOCK_BIN " " + args + " 2>&1";
-    RunResult result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return result;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        result.output.append(buffer, n);
-    int status = pclose(pipe);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    testkit::CommandResult r = testkit::run_command("env " + env + " " XFERCLOCK_BIN " " + args + " 2>&1");
+    return {r.status, r.output};
 }
 
 struct Line {
