@@ -59,8 +59,8 @@ bool untrack(const void* handle)
 
 bool valid_device(int device) { return device >= 0 && device < sim_gpu_count(); }
 
-// Checks the pointers of a copy against the device allocations its kind names.
-cudaError_t check_copy(void* dst, const void* src, size_t count, cudaMemcpyKind kind)
+// Checks the pointers of a copy against the device allocations its kind names, then copies.
+cudaError_t copy(void* dst, const void* src, size_t count, cudaMemcpyKind kind)
 {
     if (count == 0)
         return cudaSuccess;
@@ -84,6 +84,7 @@ cudaError_t check_copy(void* dst, const void* src, size_t count, cudaMemcpyKind 
     if ((dst_device && !sim_device_range(dst, count)) ||
         (src_device && !sim_device_range(src, count)))
         return cudaErrorInvalidValue;
+    std::memmove(dst, src, count);
     return cudaSuccess;
 }
 
@@ -209,10 +210,7 @@ cudaError_t cudaMemcpy(void* dst, const void* src, size_t count, cudaMemcpyKind 
 {
     if (sim_should_fail("cudaMemcpy"))
         return done(cudaErrorUnknown);
-    cudaError_t status = check_copy(dst, src, count, kind);
-    if (status == cudaSuccess && count != 0)
-        std::memmove(dst, src, count);
-    return done(status);
+    return done(copy(dst, src, count, kind));
 }
 
 cudaError_t cudaMemcpyAsync(void* dst, const void* src, size_t count, cudaMemcpyKind kind,
@@ -222,10 +220,7 @@ cudaError_t cudaMemcpyAsync(void* dst, const void* src, size_t count, cudaMemcpy
         return done(cudaErrorUnknown);
     if (stream && !live(stream))
         return done(cudaErrorInvalidResourceHandle);
-    cudaError_t status = check_copy(dst, src, count, kind);
-    if (status == cudaSuccess && count != 0)
-        std::memmove(dst, src, count);
-    return done(status);
+    return done(copy(dst, src, count, kind));
 }
 
 cudaError_t cudaStreamCreateWithFlags(cudaStream_t* pStream, unsigned int flags)
