@@ -10,6 +10,10 @@ packages=(
   libopenblas-dev
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg zlib1g-dev
   dkms linux-headers-amd64 openssl libelf-dev bc
+  nlohmann-json3-dev
+  # test-only: fuzzing, package checks, schema validation, the fleet peers
+  clang libclang-rt-14-dev lintian devscripts python3-jsonschema jq
+  prometheus prometheus-node-exporter slurmd slurmctld slurm-client munge
 )
 
 missing=()

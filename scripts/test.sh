@@ -8,7 +8,7 @@ bash scripts/setup.sh
 jobs=$(nproc)
 run() { # build-dir label-filter cmake-args...
   local dir=$1 labels=$2; shift 2
-  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake -S . -B "$dir" -DQUELVAN_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
   (cd "$dir" && ctest --output-on-failure -j "$jobs" ${labels:+-L "$labels"})
 }
