@@ -1,5 +1,6 @@
 #include "installer/utils.h"
 
+#include <fcntl.h>
 #include <glob.h>
 #include <langinfo.h>
 #include <libgen.h>
@@ -334,11 +335,39 @@ bool storeFile(const std::string& path, std::string& out) {
   return ok;
 }
 
-void stringToFile(const std::vector<std::string>& lines, const std::string& path) {
+bool stringToFile(const std::vector<std::string>& lines, const std::string& path) {
   const std::string dir = parent_dir(path);
   if (!isDirExists(dir)) createDir(dir);
-  std::ofstream out(path, std::ios::trunc);
-  for (const std::string& line : lines) out << line << "\n";
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  // Truncating path in place would lose the old content on a full disk; the rename replaces it
+  // only once the new content is on disk.
+  std::string tmp = path + ".XXXXXX";
+  int fd = mkstemp(tmp.data());
+  if (fd < 0) {
+    zulogger::logger(ERROR, "Cannot write %s: %s\n", path.c_str(), strerror(errno));
+    return false;
+  }
+  int err = fchmod(fd, 0644) == 0 ? 0 : errno;
+  for (size_t done = 0; err == 0 && done < text.size();) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n > 0) done += n;
+    else if (n == 0 || errno != EINTR) err = n == 0 ? EIO : errno;
+  }
+  if (err == 0 && fsync(fd) != 0) err = errno;
+  if (close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    zulogger::logger(ERROR, "Cannot write %s: %s\n", path.c_str(), strerror(err));
+    unlink(tmp.c_str());
+    return false;
+  }
+  int d = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (d >= 0) {
+    fsync(d);  // the rename itself
+    close(d);
+  }
+  return true;
 }
 
 namespace {

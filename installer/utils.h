@@ -64,7 +64,9 @@ uint64_t available_space(const std::string& path);  // UINT64_MAX when unknown
 
 bool cachedFile(const std::string& path, std::string& out);
 bool storeFile(const std::string& path, std::string& out);
-void stringToFile(const std::vector<std::string>& lines, const std::string& path);
+// Writes the lines, each ended by "\n", to a temporary file beside path, flushes it to disk and
+// renames it over path: a failure (logged) leaves the old file as it was. False on failure.
+bool stringToFile(const std::vector<std::string>& lines, const std::string& path);
 bool fileContains(const std::string& path, const std::string& needle);
 bool isNeedleInPayload(const std::string& path, const std::string& needle);
 std::string cachedSelector();                  // up to 1024 bytes of standard input

@@ -30,8 +30,17 @@ static std::string_view next_number(std::string_view& rest, bool sign) {
 }
 
 int DriverInstaller::get_module_status(const std::string& name) {
+  const std::string modules = host::path("/proc/modules");
+  if (!isFileExists(modules)) {
+    // Hosts without it (some containers) would otherwise report it at every query.
+    if (!module_state_warned)
+      zulogger::logger(RECORD, "Warning: %s cannot be read; the state of kernel modules is unknown "
+                       "and they are taken as not loaded.\n", modules.c_str());
+    module_state_warned = true;
+    return 0;
+  }
   std::string text;
-  storeFile(host::path("/proc/modules"), text);
+  storeFile(modules, text);
   // A line "NAME SIZE REFCOUNT ...": the name compared literally and followed by a blank or a
   // tab, so a module whose name merely begins with NAME does not count.
   std::string_view all(text);

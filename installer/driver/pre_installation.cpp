@@ -1,6 +1,6 @@
 // Pre-installation checks: the package manifest, the kernel sources and release, the build
-// tools and compiler, the removal of a previous driver, the install prefix and whether the
-// modules must be signed. Also the package's configuration test runner.
+// tools and compiler, the install prefix and whether the modules must be signed. Also the
+// package's configuration test runner.
 #include <regex>
 #include <sstream>
 
@@ -75,29 +75,8 @@ uint8_t DriverInstaller::PreInstallation() {
     return fail(CODE_MISSING_DEPENDENCIES, "Missing dependencies; not all toolkit files found.\n%s\n");
   if (!is_gcc_matched()) return fail(CODE_GCC_MISMATCH, "GCC version mismatch.\n%s\n");
 
-  if (uint8_t code = UninstallOstrel(); code != 0) return code;
-  cache.clear();
-
-  // The install prefix: an existing one (or the directory its link names) must be a
-  // directory; a missing one is created and its new directories recorded.
-  std::string bare = prefix;  // without its trailing "/", which a regular file would refuse
-  while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
-  if (isFileExists(bare) || isSymlink(bare)) {
-    const std::string examined = isSymlink(bare) ? getRealPath(bare) : prefix;
-    if (!isDirExists(bare))
-      return fail(CODE_TOOLKIT_DIR,
-                  "Failed to specify install path directory (%s), ostrel configuration error.\n%s\n",
-                  examined);
-  } else {
-    const std::string top = findNonExistParentDir(prefix);
-    createDir(prefix);
-    if (!isDirExists(prefix))
-      return fail(CODE_CREATE_DIR, "Failed to create install path directory %s.\n%s\n", prefix);
-    if (!top.empty()) {
-      std::vector<FileInfo> tree = recursiveDir(top);
-      created_dirs.insert(created_dirs.end(), tree.begin(), tree.end());
-    }
-  }
+  // The previous installation is removed later, once the new modules are built (StartInstallation).
+  if (uint8_t code = make_prefix(); code != 0) return code;
 
   config.sign_module = false;
   zulogger::logger(INFO, "do check module sign prepare\n");
@@ -126,6 +105,30 @@ uint8_t DriverInstaller::PreInstallation() {
   }
   if (whichBinary("openssl").empty())
     return fail(CODE_SIGN_MODULE, "openssl is requied when module sign is mandatory\n%s\n");
+  return CODE_SUCCESS;
+}
+
+uint8_t DriverInstaller::make_prefix() {
+  // An existing prefix (or the directory its link names) must be a directory; a missing one is
+  // created and its new directories recorded.
+  std::string bare = prefix;  // without its trailing "/", which a regular file would refuse
+  while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
+  if (isFileExists(bare) || isSymlink(bare)) {
+    const std::string examined = isSymlink(bare) ? getRealPath(bare) : prefix;
+    if (!isDirExists(bare))
+      return fail(CODE_TOOLKIT_DIR,
+                  "Failed to specify install path directory (%s), ostrel configuration error.\n%s\n",
+                  examined);
+    return CODE_SUCCESS;
+  }
+  const std::string top = findNonExistParentDir(prefix);
+  createDir(prefix);
+  if (!isDirExists(prefix))
+    return fail(CODE_CREATE_DIR, "Failed to create install path directory %s.\n%s\n", prefix);
+  if (!top.empty()) {
+    std::vector<FileInfo> tree = recursiveDir(top);
+    created_dirs.insert(created_dirs.end(), tree.begin(), tree.end());
+  }
   return CODE_SUCCESS;
 }
 
