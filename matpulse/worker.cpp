@@ -111,8 +111,9 @@ bool copy_host(Worker& w) {
   for (int i = 0; i < 3; ++i) {
     w.host[i] = std::malloc(src[i]->bytes ? src[i]->bytes : 1);
     if (!w.host[i]) return false;
-    // Stored with the other orientation than the upload wants (INT8 only): transpose the copy.
-    if (i < 2 && src[i]->rows != w.rows[i])
+    // INT8 uploads A transposed and B as it is: a copy stored the other way round is transposed.
+    bool flip = data_type == kINT8 && ((i == 0 && !trans_a) || (i == 1 && trans_b));
+    if (flip)
       MatrixLayout::transpose(static_cast<int8_t*>(w.host[i]), static_cast<const int8_t*>(src[i]->data),
                               src[i]->rows, src[i]->cols);
     else

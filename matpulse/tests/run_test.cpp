@@ -187,7 +187,7 @@ TEST(MatpulseNvidiaRules, EveryTypeLayoutAndShapePassesOrIsRefusedClearly) {
   for (int type = 0; type < 5; ++type)
     for (const char* layout : {"--ta 0 --tb 0", "--ta 0 --tb 1", "--ta 1 --tb 0", "--ta 1 --tb 1"})
       for (const char* devices : {"--i 0", "--i 0,1"})
-        for (const char* shape : {"--m 7 --n 5 --k 9", "--m 8 --n 12 --k 16"}) {
+        for (const char* shape : {"--m 7 --n 5 --k 9", "--m 8 --n 12 --k 16", "--m 8 --n 8 --k 8"}) {
           std::string args = std::string(shape) + " --nthreads 1 --v --neg --l 2 --d " + std::to_string(type) + " " +
                              layout + " " + devices;
           Outcome r = run("QUELVAN_SIM_GPUS=2 QUELVAN_SIM_RULES=nvidia", args);
