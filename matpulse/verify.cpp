@@ -2,9 +2,9 @@
 
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <vector>

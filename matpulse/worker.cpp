@@ -182,6 +182,13 @@ bool product_failed(Worker& w) {
   return false;
 }
 
+// Kernels report their faults only when waited for.
+bool execution_failed(Worker& w, int device, cudaError_t status) {
+  w.release();
+  std::printf("GPU execution failed on device %d: %s\n", device, cudaGetErrorString(status));
+  return false;
+}
+
 double elapsed_ms(std::chrono::steady_clock::time_point since) {
   auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - since);
   return static_cast<double>(ns.count()) / 1e6;
@@ -269,18 +276,14 @@ bool test_gemm_worker(int device, double* elapsed) {
   w.status = issue_product(w);  // warm-up keeps one-time setup out of the timing
   cudaError_t done = cudaDeviceSynchronize();
   if (w.status != CUBLAS_STATUS_SUCCESS) return product_failed(w);
+  if (done != cudaSuccess) return execution_failed(w, device, done);
 
   auto start = std::chrono::steady_clock::now();
   for (uint32_t i = 0; i < loop_num && w.status == CUBLAS_STATUS_SUCCESS; ++i) w.status = issue_product(w);
-  if (done == cudaSuccess) done = cudaDeviceSynchronize();
+  done = cudaDeviceSynchronize();
   double ms = elapsed_ms(start);
   if (w.status != CUBLAS_STATUS_SUCCESS) return product_failed(w);
-  // Kernels report their faults only when waited for.
-  if (done != cudaSuccess) {
-    w.release();
-    std::printf("GPU execution failed on device %d: %s\n", device, cudaGetErrorString(done));
-    return false;
-  }
+  if (done != cudaSuccess) return execution_failed(w, device, done);
   *elapsed = ms;
   if (verify_res) verify_results(w.dev[2]);
 

@@ -205,20 +205,23 @@ TEST(MatpulseNvidiaRules, EveryTypeLayoutAndShapePassesOrIsRefusedClearly) {
         }
 }
 
-// Product calls fail from the n-th on: no figure comes from them, and the power phase stops.
+// A failed product or a GPU fault reported at the wait: no figure comes from it, and the power
+// phase stops at once.
 TEST(MatpulseNvidiaRules, FailedProductsGiveNoFigure) {
   struct Case {
-    std::string fail, args;
+    std::string fail, args, message;
   };
+  const std::string status = "cuBLAS API failed with status 13\n";
   const Case cases[] = {
-      {"cublasLtMatmul@2", "--l 3"},                 // the timed loop's first product
-      {"cublasLtMatmul@1", "--l 3"},                 // the warm-up
-      {"cublasLtMatmul@1", "--dur 0.0000003 --l 3"},  // the power phase
-      {"cublasDgemm_v2@3", "--d 4 --l 3"},
+      {"cublasLtMatmul@2", "--l 3", status},                  // the timed loop's first product
+      {"cublasLtMatmul@1", "--l 3", status},                  // the warm-up
+      {"cublasLtMatmul@1", "--dur 0.0000003 --l 3", status},  // the power phase
+      {"cublasDgemm_v2@3", "--d 4 --l 3", status},
+      {"cudaDeviceSynchronize@2", "--l 3", "GPU execution failed on device 0: unknown error\n"},
   };
   for (const Case& c : cases) {
     Outcome r = run("QUELVAN_SIM_RULES=nvidia QUELVAN_SIM_FAIL=" + c.fail, std::string(kSmall) + " --i 0 --v " + c.args);
-    EXPECT_EQ(count_of(r.out, "cuBLAS API failed with status 13\n"), 1u) << c.fail << "\n" << r.out;
+    EXPECT_EQ(count_of(r.out, c.message), 1u) << c.fail << "\n" << r.out;
     EXPECT_EQ(count_of(r.out, "PASS!"), 0u) << c.fail;
     EXPECT_NE(r.out.find("Test results:\navg elapse: 0.000000 ms, TFLOPs: 0.000000\n"), std::string::npos)
         << c.fail << "\n" << r.out;
