@@ -1,15 +1,20 @@
 // Peer of matpulse on a real GPU: a bare cuBLASLt loop of the same shape and types, with a 32 MiB
 // workspace and the heuristic's best algorithm, timed with events around `loops` back-to-back
-// products after one warm-up. Inputs are left as cudaMalloc gives them (throughput does not depend
-// on the values for these kernels). Built only against the CUDA toolkit.
+// products after one warm-up. A and B hold uniform values in [0, 1) like matpulse's inputs (all-zero
+// operands draw less power and can run faster than real data). Built only against the CUDA toolkit.
 //
 //   gemm_peer TYPE M N K LOOPS TA TB   (TYPE 0 FP32, 1 FP16, 2 INT8, 3 BF16, 4 FP64)
 // prints one line: "peer TYPE M N K ms_per_product tera_ops_per_second".
 #include <cublasLt.h>
+#include <cuda_bf16.h>
+#include <cuda_fp16.h>
 #include <cuda_runtime.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
+#include <vector>
 
 namespace {
 
@@ -27,6 +32,29 @@ const Types kTypes[5] = {
     {CUBLAS_COMPUTE_32F, CUDA_R_32F, CUDA_R_16BF, CUDA_R_16BF, 2, 2},
     {CUBLAS_COMPUTE_64F, CUDA_R_64F, CUDA_R_64F, CUDA_R_64F, 8, 8},
 };
+
+// Uploads `count` uniform values in [0, 1), in the element type of `type`.
+template <typename T, typename Convert>
+bool upload_values(void* dev, size_t count, Convert convert)
+{
+    std::mt19937 gen(12345);
+    std::uniform_real_distribution<float> dist(0.0f, 1.0f);
+    std::vector<T> host(count);
+    for (T& v : host)
+        v = convert(dist(gen));
+    return cudaMemcpy(dev, host.data(), count * sizeof(T), cudaMemcpyHostToDevice) == cudaSuccess;
+}
+
+bool upload_values(int type, void* dev, size_t count)
+{
+    switch (type) {
+    case 0: return upload_values<float>(dev, count, [](float v) { return v; });
+    case 1: return upload_values<__half>(dev, count, [](float v) { return __float2half(v); });
+    case 2: return upload_values<int8_t>(dev, count, [](float v) { return static_cast<int8_t>(v * 127); });
+    case 3: return upload_values<__nv_bfloat16>(dev, count, [](float v) { return __float2bfloat16(v); });
+    default: return upload_values<double>(dev, count, [](float v) { return static_cast<double>(v); });
+    }
+}
 
 int fail(const char* what, int status)
 {
@@ -58,9 +86,9 @@ int main(int argc, char** argv)
     if (cudaMalloc(&a, m * k * t.ab_size) != cudaSuccess || cudaMalloc(&b, k * n * t.ab_size) != cudaSuccess ||
         cudaMalloc(&c, m * n * t.c_size) != cudaSuccess || cudaMalloc(&workspace, workspace_bytes) != cudaSuccess)
         return fail("cudaMalloc", 0);
-    cudaMemset(a, 0, m * k * t.ab_size);
-    cudaMemset(b, 0, k * n * t.ab_size);
-    cudaMemset(c, 0, m * n * t.c_size);
+    if (!upload_values(type, a, m * k) || !upload_values(type, b, k * n) ||
+        cudaMemset(c, 0, m * n * t.c_size) != cudaSuccess)
+        return fail("upload", 0);
 
     cublasLtHandle_t lt;
     cublasLtMatmulDesc_t desc;
