@@ -8,6 +8,7 @@
 #include "installer/codes.h"
 #include "installer/host.h"
 #include "installer/logger.h"
+#include "installer/process_state.h"
 #include "installer/utils.h"
 
 const std::vector<std::string> RESERVED_FILES = {
@@ -16,9 +17,8 @@ const std::vector<std::string> RESERVED_FILES = {
     "lib64/libzulogger.so", "EULA.txt",     "copyright",
 };
 
-std::unordered_map<std::string, std::string> cache;
-
 std::string cached_md5(const std::string& path) {
+  auto& cache = process_state.digests;
   auto it = cache.find(path);
   if (it != cache.end()) return it->second;
   std::string digest = md5sum(path);

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 // One installed item. type is the kind word (OSTREL, SYMLINK, FILE, RFILE, RLINK, DIR, SERVICE,
@@ -18,10 +17,8 @@ struct FileInfo {
 // Paths relative to an install path that stay while the product is still installed.
 extern const std::vector<std::string> RESERVED_FILES;
 
-// Path to MD5 digest, filled while collecting and consulted before running md5sum again.
-extern std::unordered_map<std::string, std::string> cache;
-
-// The digest of path: from cache, otherwise md5sum (stored in cache when not empty).
+// The digest of path: from the digest cache (process_state.digests), otherwise md5sum (stored
+// in the cache when not empty).
 std::string cached_md5(const std::string& path);
 
 // True when the rest of path after the first installPath.size() characters, leading "/"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/process_state.h"
 #include "installer/records.h"
 
 // Where DKMS keeps sources, builds and installed modules (/etc/dkms/framework.conf).
@@ -17,15 +18,8 @@ struct DkmsConfig {
   std::string install_tree = "/lib/modules";
 };
 
-// Process-wide state of the removal operations; one uninstall per process is the expected use.
-struct UninstallState {
-  std::string installed_path;     // set by the OSTREL record
-  bool ostrel_checked = false;    // the two flags below were computed
-  bool toolkit_installed = true;
-  bool driver_installed = true;
-  bool _checksum_mismatched = false;  // a changed file was kept
-};
-extern UninstallState uninstall_state;
+// The removal operations keep their flags in process_state.uninstall; one uninstall per
+// process is the expected use.
 
 using RemoveOperation = uint8_t (*)(const FileInfo&);
 // Kind word to removal operation; built once, never changed.

@@ -9,7 +9,7 @@ const std::vector<Params> MODPROBE_PARAMS = {
     {"vgpu_enable=1", false},
 };
 
-Util __utils[17] = {
+const Util __utils[17] = {
     {"ldconfig", "glibc", false},
     {"ldd", "glibc", false},
     {"grep", "grep", false},
@@ -88,7 +88,8 @@ driverConfig DriverInstaller::parse_manifest(const std::string& path) {
 std::string DriverInstaller::getPrefix() { return prefix; }
 
 bool DriverInstaller::is_depends_available() {
-  return checkUtils(__utils, sizeof(__utils) / sizeof(__utils[0]));
+  std::vector<Util> utils(std::begin(__utils), std::end(__utils));
+  return checkUtils(utils.data(), utils.size());
 }
 
 bool DriverInstaller::is_driver_already_installed(const std::string& name) {

@@ -8,6 +8,7 @@
 #include "installer/driver/driver_installer.h"
 #include "installer/host.h"
 #include "installer/logger.h"
+#include "installer/process_state.h"
 
 namespace {
 
@@ -71,12 +72,12 @@ uint8_t DriverInstaller::PreInstallation() {
     return fail(CODE_KERNEL_SOURCE_NOT_READY, "kernel source is not ready.\n%s\n");
   if (uint8_t code = getKernelVersion(); code != 0)
     return fail(code, "kernel version is failed.\n%s\n");
-  if (!checkUtils(__utils, 17))
+  if (!is_depends_available())
     return fail(CODE_MISSING_DEPENDENCIES, "Missing dependencies; not all toolkit files found.\n%s\n");
   if (!is_gcc_matched()) return fail(CODE_GCC_MISMATCH, "GCC version mismatch.\n%s\n");
 
   if (uint8_t code = UninstallOstrel(); code != 0) return code;
-  cache.clear();
+  process_state.digests.clear();
 
   // The install prefix: an existing one (or the directory its link names) must be a
   // directory; a missing one is created and its new directories recorded.
