@@ -62,6 +62,11 @@ std::vector<std::string> manifest_lines(const std::vector<FileInfo>& records,
 std::vector<std::string> sortFileinfoToString(const std::vector<FileInfo>& records,
                                               const std::string& installPath);
 
+// The records of a manifest's text, in file order: kind, path and digest are the first three
+// blank-separated fields of a line (a two-field line gives the path as its digest too); lines
+// naming no item are skipped.
+std::vector<FileInfo> manifest_records(const std::string& text);
+
 // Reads a manifest back; SERVICE records are dropped when noSystemd is set. Empty when the file
 // is missing.
 std::vector<FileInfo> parseManifest(bool noSystemd, const std::string& path);

@@ -236,6 +236,29 @@ void cleanFiles(const std::vector<FileInfo>& records, const std::string& install
   }
 }
 
+DkmsConfig dkms_config_from_text(const std::string& text) {
+  DkmsConfig conf;
+  for (const auto& line : split(text, '\n')) {
+    if (!line.empty() && line[0] == '#') continue;
+    std::string* target = nullptr;
+    std::string key;
+    for (auto [k, t] : {std::pair{"dkms_tree=", &conf.dkms_tree},
+                        std::pair{"source_tree=", &conf.source_tree},
+                        std::pair{"install_tree=", &conf.install_tree}}) {
+      if (line.find(k) != std::string::npos) {
+        key = k;
+        target = t;
+        break;
+      }
+    }
+    if (!target) continue;
+    std::string value = line.substr(line.find(key) + key.size());
+    std::erase(value, '"');
+    *target = value;
+  }
+  return conf;
+}
+
 DkmsConfig parse_dkms_conf() {
   DkmsConfig conf;
   std::string file = host::path("/etc/dkms/framework.conf");
@@ -248,24 +271,7 @@ DkmsConfig parse_dkms_conf() {
   } else if (text.empty()) {
     zulogger::logger(WARNING, "dkms conf %s is empty. assume default value.\n", file.c_str());
   } else {
-    for (const auto& line : split(text, '\n')) {
-      if (!line.empty() && line[0] == '#') continue;
-      std::string* target = nullptr;
-      std::string key;
-      for (auto [k, t] : {std::pair{"dkms_tree=", &conf.dkms_tree},
-                          std::pair{"source_tree=", &conf.source_tree},
-                          std::pair{"install_tree=", &conf.install_tree}}) {
-        if (line.find(k) != std::string::npos) {
-          key = k;
-          target = t;
-          break;
-        }
-      }
-      if (!target) continue;
-      std::string value = line.substr(line.find(key) + key.size());
-      std::erase(value, '"');
-      *target = value;
-    }
+    conf = dkms_config_from_text(text);
   }
   zulogger::logger(INFO, "source_tree %s\n                             dkms_tree %s\n"
                    "                             install_tree %s\n",

@@ -40,6 +40,9 @@ uint8_t executeUninstall(const std::vector<FileInfo>& records);
 // Quiet removal without result codes (reserved files of an installed driver stay).
 void cleanFiles(const std::vector<FileInfo>& records, const std::string& installPath);
 
+// The trees named in the text of a DKMS framework configuration; defaults for those it does not
+// name.
+DkmsConfig dkms_config_from_text(const std::string& text);
 DkmsConfig parse_dkms_conf();
 // Removes the product's DKMS registrations and sources: 0, 140, 141 or 146.
 uint8_t uninstall_dkms();

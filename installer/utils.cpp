@@ -658,13 +658,17 @@ void getServiceStatusInfo(const std::string& unit, int& pid, int& status, int& c
                      out.c_str());
     return;
   }
+  main_pid_from_status(out, pid, code);
+}
+
+bool main_pid_from_status(const std::string& text, int& pid, int& code) {
   static const std::regex main_pid(
       "Main PID: ([0-9]+) \\(code=[a-zA-Z0-9]+, status=([0-9]+)\\/[a-zA-Z0-9]+\\)");
   std::smatch m;
-  if (std::regex_search(out, m, main_pid)) {
-    // from_chars leaves a number too large for an int unset instead of throwing.
-    const char* text = out.data();
-    std::from_chars(text + m.position(1), text + m.position(1) + m.length(1), pid);
-    std::from_chars(text + m.position(2), text + m.position(2) + m.length(2), code);
-  }
+  if (!std::regex_search(text, m, main_pid)) return false;
+  // from_chars leaves a number too large for an int unset instead of throwing.
+  const char* p = text.data();
+  std::from_chars(p + m.position(1), p + m.position(1) + m.length(1), pid);
+  std::from_chars(p + m.position(2), p + m.position(2) + m.length(2), code);
+  return true;
 }
