@@ -4,6 +4,8 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include <vector>
+
 #include "bitstream.h"
 #include "fuzz_input.h"
 
@@ -18,7 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto splitter = makeSplitter(hevc ? 12 : 0, context);
     FUZZ_CHECK(splitter != nullptr);
     const PacketSink sink = [](const uint8_t* p, size_t n) { FUZZ_CHECK(n == 0 || p != nullptr); };
-    for (size_t at = 1; at < size; at += chunk) splitter->feed(data + at, std::min(chunk, size - at), sink);
+    for (size_t at = 1; at < size; at += chunk) {
+      // Padded as the decoder pads its chunks (the parser reads past the end).
+      const size_t n = std::min(chunk, size - at);
+      std::vector<uint8_t> padded(data + at, data + at + n);
+      padded.resize(n + AV_INPUT_BUFFER_PADDING_SIZE);
+      splitter->feed(padded.data(), n, sink);
+    }
     splitter->finish(sink);
   }
   avcodec_free_context(&context);
