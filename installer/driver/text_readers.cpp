@@ -1,7 +1,7 @@
 #include "installer/driver/text_readers.h"
 
+#include <cctype>
 #include <cstdlib>
-#include <regex>
 #include <sstream>
 
 #include "installer/utils.h"
@@ -70,9 +70,26 @@ std::string kernel_release_from_header(const std::string& text) {
 }
 
 std::string first_version(const std::string& text) {
-  static const std::regex version("\\d+\\.\\d+\\.\\d+");
-  std::smatch m;
-  return std::regex_search(text, m, version) ? m.str() : "";
+  // By hand rather than with std::regex, whose recursion per character overflows the stack on a
+  // long run of digits. A start inside a run of digits fails like the run's first digit, so a
+  // failed start moves past its whole first run: linear in the text.
+  const auto digits = [&](size_t i) {
+    while (i < text.size() && isdigit(static_cast<unsigned char>(text[i]))) ++i;
+    return i;
+  };
+  for (size_t start = 0; start < text.size(); ++start) {
+    if (!isdigit(static_cast<unsigned char>(text[start]))) continue;
+    const size_t first = digits(start);
+    size_t end = first;
+    for (int part = 0; part < 2 && end != std::string::npos; ++part) {
+      const size_t next = end + 1;
+      end = (end < text.size() && text[end] == '.' && digits(next) > next) ? digits(next)
+                                                                            : std::string::npos;
+    }
+    if (end != std::string::npos) return text.substr(start, end - start);
+    start = first - 1;
+  }
+  return "";
 }
 
 int compiler_major(const std::string& version) { return atoi(version.substr(0, 2).c_str()); }
