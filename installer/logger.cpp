@@ -76,8 +76,8 @@ void zulogger::code_error_message(uint8_t code) {
   std::lock_guard<std::mutex> lock(mtx);
   fprintf(stderr, "Error code: %d  message: %s\n", code, message.c_str());
   if (process_state.log_file) {
-    fprintf(process_state.log_file, "%s%sError code: %d  message: %s\n", stamp.c_str(), log_prefix[FATAL], code,
-            message.c_str());
+    fprintf(process_state.log_file, "%s%sError code: %d  message: %s\n", stamp.c_str(),
+            log_prefix[FATAL], code, message.c_str());
     fflush(process_state.log_file);
   }
 }
