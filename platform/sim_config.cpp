@@ -18,6 +18,7 @@ struct FailRule {
 
 struct SimConfig {
     std::vector<SimGpu> gpus;
+    SimRules rules = SimRules::generic;
     std::map<std::string, FailRule> fail;
     std::mutex mutex;  // guards the call counters
 };
@@ -105,12 +106,13 @@ SimConfig& config()
         SimEnvError error;
         if (!read_sim_settings(std::getenv("QUELVAN_SIM_GPUS"), std::getenv("QUELVAN_SIM_CC"),
                                std::getenv("QUELVAN_SIM_MEM_MB"), std::getenv("QUELVAN_SIM_FAIL"),
-                               settings, error))
+                               std::getenv("QUELVAN_SIM_RULES"), settings, error))
             bad_variable(error);
         auto* c = new SimConfig;
         c->gpus = std::move(settings.gpus);
         for (const auto& [api, at] : settings.fail_at)
             c->fail[api].at = at;
+        c->rules = settings.rules;
         return c;
     }();
     return *instance;
@@ -134,8 +136,13 @@ long long count_call(const char* api, long long* at)
 }  // namespace
 
 bool read_sim_settings(const char* gpus, const char* cc, const char* mem_mb, const char* fail,
-                       SimSettings& settings, SimEnvError& error)
+                       const char* rules, SimSettings& settings, SimEnvError& error)
 {
+    const std::string rules_text = rules ? rules : "generic";
+    if (rules_text == "nvidia")
+        settings.rules = SimRules::nvidia;
+    else if (rules_text != "generic")
+        return refuse(error, "QUELVAN_SIM_RULES", rules_text, "expected generic or nvidia");
     long long count = 0, mib = 0;
     const std::string gpus_text = gpus ? gpus : "1", mem_text = mem_mb ? mem_mb : "16384";
     if (!parse_number(gpus_text, 0, 64, &count))
@@ -151,6 +158,8 @@ bool read_sim_settings(const char* gpus, const char* cc, const char* mem_mb, con
 int sim_gpu_count() { return static_cast<int>(config().gpus.size()); }
 
 const SimGpu& sim_gpu(int index) { return config().gpus.at(static_cast<size_t>(index)); }
+
+SimRules sim_rules() { return config().rules; }
 
 bool sim_should_fail(const char* api)
 {

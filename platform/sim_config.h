@@ -14,6 +14,12 @@
 //                       call (any of cublasGemmEx, cublasDgemm_v2, cublasLtMatmul) and of every
 //                       later one, while the call still reports success: it shows that a result
 //                       check really fails.
+//   QUELVAN_SIM_RULES   which library's rules the BLAS calls follow: "generic" (default) accepts
+//                       every layout the arithmetic allows; "nvidia" also refuses, with the
+//                       vendor library's status codes, what cuBLAS and cuBLASLt refuse on NVIDIA
+//                       GPUs (INT8 products outside the "TN" form, INT8 sizes, leading
+//                       dimensions and pointers not multiples of 4, type combinations the vendor
+//                       tables lack, a workspace smaller than the chosen algorithm needs).
 #pragma once
 
 #include <cstddef>
@@ -23,17 +29,20 @@
 
 #include <cuda.h>
 
+enum class SimRules { generic, nvidia };
+
 struct SimGpu {
     int major = 8;
     int minor = 0;
     size_t total_bytes = 0;
 };
 
-// What the four variables configure: the GPUs, and for each API of QUELVAN_SIM_FAIL the 1-based
-// number of the call that fails.
+// What the variables configure: the GPUs, for each API of QUELVAN_SIM_FAIL the 1-based number of
+// the call that fails, and the BLAS rules.
 struct SimSettings {
     std::vector<SimGpu> gpus;
     std::map<std::string, long long> fail_at;
+    SimRules rules = SimRules::generic;
 };
 // A variable with a bad value: its name, the value, and why it is refused.
 struct SimEnvError {
@@ -41,14 +50,15 @@ struct SimEnvError {
     std::string value;
     const char* why = "";
 };
-// Reads the settings from the values of QUELVAN_SIM_GPUS, _CC, _MEM_MB and _FAIL (null when
-// unset). False, with error filled, for a bad value.
+// Reads the settings from the values of QUELVAN_SIM_GPUS, _CC, _MEM_MB, _FAIL and _RULES (null
+// when unset). False, with error filled, for a bad value.
 bool read_sim_settings(const char* gpus, const char* cc, const char* mem_mb, const char* fail,
-                       SimSettings& settings, SimEnvError& error);
+                       const char* rules, SimSettings& settings, SimEnvError& error);
 
 // The emulated GPUs, configured from the environment on first use.
 int sim_gpu_count();
 const SimGpu& sim_gpu(int index);
+SimRules sim_rules();
 
 // Counts one call of `api` and says whether this call is to fail by QUELVAN_SIM_FAIL. Every
 // emulated call checks itself here before doing anything; the video library calls it with its
