@@ -8,6 +8,7 @@
 #include "installer/driver/driver_installer.h"
 #include "installer/host.h"
 #include "installer/logger.h"
+#include "installer/process_state.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ uint8_t DriverInstaller::StartInstallation() {
   if (code != 0) return code;
   if ((code = UninstallOstrel()) != 0) return code;
   previous_removed = true;
-  cache.clear();
+  process_state.digests.clear();
   // The removal takes away an emptied prefix of the same path.
   if ((code = make_prefix()) != 0) return code;
 
