@@ -115,10 +115,15 @@ void run_share(Product& p, int index, std::barrier<>& sync) {
         int mcur = std::min(mc, r1 - ic);
         pack_panels(p.a, ic, mcur, pc, kc, mr, apack.data());
         for (int jp = 0; jp < npanels; ++jp)
-          for (int ip = 0; ip * mr < mcur; ++ip)
+          for (int ip = 0; ip * mr < mcur; ++ip) {
+            double* tile = p.out + ic + ip * mr + p.ldo * (jc + jp * nr);
+            // The sums of the next tile come from memory: ask for them while this one runs.
+            if (pc > 0 && (ip + 1) * mr < mcur)
+              for (int j = 0; j < nr; ++j)
+                for (int i = 0; i < mr; i += 8) __builtin_prefetch(tile + mr + i + p.ldo * j, 1);
             tile_step(p, kc, &apack[static_cast<size_t>(ip) * mr * kc], &p.bpack[static_cast<size_t>(jp) * nr * kc],
-                      p.out + ic + ip * mr + p.ldo * (jc + jp * nr), std::min(mr, mcur - ip * mr),
-                      std::min(nr, ncur - jp * nr), pc == 0, spare.data());
+                      tile, std::min(mr, mcur - ip * mr), std::min(nr, ncur - jp * nr), pc == 0, spare.data());
+          }
       }
     }
     for (int j = jc; j < jc + ncur && r0 < r1; ++j) {
