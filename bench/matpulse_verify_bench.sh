@@ -8,7 +8,7 @@ old=$(realpath "$1")
 new=$(realpath "$2")
 rounds=${3:-2}
 if [ $# -ge 3 ]; then shift 3; else shift $#; fi
-printf '%-4s %5s %8s %8s %8s %9s  %s\n' build round wall_s user_s sys_s peak_MB "load average"
+printf '%-4s %5s %8s %8s %8s %9s  %s\n' build round wall_s user_s sys_s peak_MiB "load average"
 for round in $(seq "$rounds"); do
   for side in old new; do
     bin=$old
