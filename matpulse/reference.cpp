@@ -117,12 +117,12 @@ void run_share(Product& p, int index, std::barrier<>& sync) {
         for (int jp = 0; jp < npanels; ++jp)
           for (int ip = 0; ip * mr < mcur; ++ip) {
             double* tile = p.out + ic + ip * mr + p.ldo * (jc + jp * nr);
+            int ncols = std::min(nr, ncur - jp * nr), next_rows = std::min(mr, mcur - (ip + 1) * mr);
             // The sums of the next tile come from memory: ask for them while this one runs.
-            if (pc > 0 && (ip + 1) * mr < mcur)
-              for (int j = 0; j < nr; ++j)
-                for (int i = 0; i < mr; i += 8) __builtin_prefetch(tile + mr + i + p.ldo * j, 1);
+            for (int j = 0; j < ncols && pc > 0; ++j)
+              for (int i = 0; i < next_rows; i += 8) __builtin_prefetch(tile + mr + i + p.ldo * j, 1);
             tile_step(p, kc, &apack[static_cast<size_t>(ip) * mr * kc], &p.bpack[static_cast<size_t>(jp) * nr * kc],
-                      tile, std::min(mr, mcur - ip * mr), std::min(nr, ncur - jp * nr), pc == 0, spare.data());
+                      tile, std::min(mr, mcur - ip * mr), ncols, pc == 0, spare.data());
           }
       }
     }
