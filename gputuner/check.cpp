@@ -1,5 +1,6 @@
 #include "check.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -56,7 +57,8 @@ void armWatchdog(const CheckOptions& options, int seconds) {
     r.checkLine = unknownLine(*r.error);
     g_timeoutText = render(options, r);
     g_timeoutCode = report::exitCode(Status::Unknown, options.exitCodes);
-    g_outFd = dup(STDOUT_FILENO);
+    // Close-on-exec, so a hung setpci does not hold our standard output open after we end.
+    g_outFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
     if (g_outFd < 0) g_outFd = STDOUT_FILENO;
     struct sigaction action {};
     action.sa_handler = onTimeout;
