@@ -94,7 +94,7 @@ int runCheck(const CheckOptions& options) {
     r.findings = evaluate(r.state, expect);
     r.status = overallStatus(r.state, r.findings);
     if (r.state.gpus.empty() && expect.gpus == 0) r.status = Status::Ok;
-    r.checkLine = r.status == Status::Ok && r.state.gpus.empty() ? "OK: 0 GPUs, as expected" : checkLine(r.state, r.findings);
+    r.checkLine = r.status == Status::Ok && r.state.gpus.empty() ? "OK: 0 GPUs, as expected" : checkLine(r.state, r.findings, expect.linkAtCapability);
     if (r.state.gpus.empty() && r.status == Status::Unknown) r.error = "no Quelvan GPU found";
     alarm(0);
     return finish(options, r);
