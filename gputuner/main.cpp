@@ -7,15 +7,81 @@
 #include <memory>
 #include <string>
 
+#include "check.h"
 #include "diagnosis.h"
 #include "enum_device.h"
 #include "host.h"
+#include "json_output.h"
 #include "settings.h"
 #include "topology.h"
 
 namespace {
+
 constexpr const char* kVersion = "2.0.0";
+
+int printDocument(const TunerReport& r, int exit) {
+    report::printJson(tunerDocument(r, kVersion));
+    return exit;
 }
+
+int failDocument(const std::string& error) {
+    TunerReport r;
+    r.error = error;
+    return printDocument(r, -1);
+}
+
+// The --json run: the steps of the text run in the same order, with the human text sent to
+// standard error and one document on standard output. Exit statuses are those of the text run.
+int runJson(const std::string& topo, bool list, bool trace, bool disableAcs, bool enableAcs, bool enableExtend,
+            const std::string& timeoutDis, const std::string& mps, const std::string& mrrs) {
+    TunerReport r;
+    int exit = 0;
+    {
+        report::StdoutToStderr toStderr;
+        EnumDevice device;
+        device.initPciDevice();
+        device.getAllBoards();
+        const BusIdSet gpus = device.getAllBusIdSet();
+        std::vector<std::pair<std::string, std::string>> products;
+        for (const auto& gpu : gpus) products.emplace_back(gpu, device.getProductName(gpu));
+        const bool anySetting =
+            disableAcs || enableAcs || enableExtend || !timeoutDis.empty() || !mps.empty() || !mrrs.empty();
+        r.mode = anySetting && !list ? "settings" : "list";
+        bool stateRead = false;
+        if (!topo.empty()) {
+            r.mode = "topology";
+            r.topologyLevel = topo;
+            if (topo != "v" && topo != "vv" && topo != "vvv") {
+                r.error = "invalid topology level \"" + topo + "\"";
+                exit = -1;
+            }
+        } else {
+            // The trace looks at the host before any setting changes it, as in the text run.
+            if (trace) {
+                r.mode = "trace";
+                r.state = readHostState(gpus, products);
+                r.findings = evaluate(r.state, traceExpectations());
+                stateRead = !anySetting;
+            }
+            const auto record = [&](const char* option, const std::string& value,
+                                    const std::optional<std::string>& result) {
+                r.settings.push_back({option, value, result});
+            };
+            if (disableAcs) record("--disable-acs", "", checkSwitchACS(gpus, true, true));
+            if (enableAcs) record("--enable-acs", "", checkSwitchACS(gpus, true, false));
+            if (enableExtend) record("--enable-extend", "", checkPCIeExtend(gpus, true));
+            if (!timeoutDis.empty()) record("--set-timeoutDis", timeoutDis, setTimeoutDisable(gpus, true, timeoutDis));
+            if (!mps.empty()) record("--set-mps", mps, setMaxPayloadSize(gpus, mps));
+            if (!mrrs.empty()) record("--set-mrrs", mrrs, setMaxReadRequestSize(gpus, mrrs));
+        }
+        // Read after the settings, so the document shows what they left behind.
+        if (!stateRead) r.state = readHostState(gpus, products);
+    }
+    r.status = r.error ? report::Status::Unknown : overallStatus(r.state, r.findings);
+    return printDocument(r, exit);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::string topo, mps, mrrs, timeoutDis;
@@ -36,12 +102,27 @@ int main(int argc, char** argv) {
                    "Set GPU Completion Timeout Disable.(E.g., 0: disable; 1: enable.)");
     app.add_flag("-v, --version", version, "Print version information.");
     app.set_help_flag("-h, --help", "Print this help message and exit.");
+    bool json = false, check = false;
+    std::string checkConfig, exitCodes = "plain";
+    app.add_flag("--json", json, "Print the result as one JSON document on standard output.");
+    app.add_flag("--check", check,
+                 "Check the host against the expected state: one line, exit 0 healthy, 1 unhealthy, 2 unknown.");
+    // An unreadable file is the check's own "cannot tell" (status 2), not a parse error.
+    app.add_option("--check-config", checkConfig, "Expected state for --check (a file of key = value lines).");
+    app.add_option("--exit-codes", exitCodes, "Exit codes of --check: plain (0/1/2) or nagios (0/1/2/3).")
+        ->check(CLI::IsMember({"plain", "nagios"}));
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     }
+    if (check) {
+        CheckOptions options{json, checkConfig, report::ExitCodes::Plain, kVersion};
+        report::parseExitCodes(exitCodes, &options.exitCodes);
+        return runCheck(options);
+    }
+    if (json && !host::isRoot()) return failDocument("requires root privileges");
     if (!host::isRoot()) {
         std::printf("Requires root privileges.\n");
         return -1;
@@ -50,15 +131,24 @@ int main(int argc, char** argv) {
         std::cout << app.help() << std::flush;
         return -1;
     }
+    if (version && json) {
+        TunerReport r;
+        r.mode = "version";
+        r.status = report::Status::Ok;
+        return printDocument(r, 0);
+    }
     if (version) {
         std::printf("Quelvan Ostrel GPU Tuner Tool %s\n", kVersion);
         return 0;
     }
     // Without setpci no GPU can be tested or enabled; say so once instead of once per command.
+    if (json && !host::programOnPath("setpci")) return failDocument("setpci not found, install pciutils");
     if (!host::programOnPath("setpci")) {
         printRedError("setpci not found. Please install pciutils.\n");
         return -1;
     }
+
+    if (json) return runJson(topo, list, trace, disableAcs, enableAcs, enableExtend, timeoutDis, mps, mrrs);
 
     auto device = std::make_unique<EnumDevice>();
     device->initPciDevice();

@@ -2,7 +2,12 @@
 // thread reads the slots after joining every worker.
 #pragma once
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "params.h"
+#include "report.h"
 
 extern double elapse_time[kMaxDevices];  // milliseconds of the timed loop, per list entry
 extern bool elapse_measured[kMaxDevices];  // the worker's products all succeeded
@@ -14,3 +19,24 @@ struct ResultSummary {
 
 ResultSummary summarize_results();
 void print_results();
+
+extern std::optional<bool> verify_outcome[kMaxDevices];  // with --v: PASS or FAIL, per list entry
+
+// One requested device of the run, judged against the thresholds of the command line.
+struct DeviceResult {
+  int index = 0;
+  std::optional<double> avg_ms, tflops;
+  std::optional<bool> verified;
+  std::optional<std::string> error;
+  report::Status status = report::Status::Unknown;
+};
+
+struct RunResult {
+  std::vector<DeviceResult> devices;
+  std::optional<double> avg_ms, tflops;  // the text report's figures
+  std::optional<std::string> error;      // the run stopped before any worker started
+  report::Status status = report::Status::Unknown;
+};
+
+// --min-tflops; unset: no threshold.
+RunResult collect_results(std::optional<double> min_tflops);

@@ -7,10 +7,12 @@
 // those of the requested flags.
 #pragma once
 
+#include <optional>
+
 // Stores the timed loop's milliseconds through `elapsed` and returns true when every product
 // succeeded; otherwise leaves it untouched and returns false. Every failure prints one line and
-// ends this worker only.
-bool test_gemm_worker(int device, double* elapsed);
+// ends this worker only. `verified`, when given, receives the verdict of --v.
+bool test_gemm_worker(int device, double* elapsed, std::optional<bool>* verified = nullptr);
 // 0 when the product fits the GPU library; otherwise prints why not and returns 1. Runs before
 // anything is allocated.
 int check_product_fits();

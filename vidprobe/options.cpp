@@ -29,6 +29,8 @@ enum LongOption {
     kSclh,
     kSecondaryAxi,
     kDisableReorder,
+    kJson,
+    kStrict,
 };
 
 const option kLongOptions[] = {
@@ -52,6 +54,8 @@ const option kLongOptions[] = {
     {"sclh", required_argument, nullptr, kSclh},
     {"secondary-axi", required_argument, nullptr, kSecondaryAxi},
     {"disable-reorder", required_argument, nullptr, kDisableReorder},
+    {"json", no_argument, nullptr, kJson},
+    {"strict", no_argument, nullptr, kStrict},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -107,9 +111,35 @@ bool perInstancePath(RunConfig& cfg, const char* value, char (InstanceSettings::
     return error.empty();
 }
 
+// --min-fps is taken out before getopt_long sees the arguments: as one of its options it would
+// make the abbreviation --min, which users type for --minor, ambiguous.
+bool takeMinFps(int& argc, char** argv, RunConfig& cfg, std::string& error) {
+    int kept = 0;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = nullptr;
+        if (arg == "--min-fps" && i + 1 < argc) value = argv[++i];
+        else if (arg.rfind("--min-fps=", 0) == 0) value = argv[i] + 10;
+        if (!value) {
+            argv[kept++] = argv[i];
+            continue;
+        }
+        char* end = nullptr;
+        cfg.minFps = std::strtod(value, &end);
+        if (*value == '\0' || *end != '\0' || !(cfg.minFps > 0)) {
+            error = std::string("--min-fps needs frames per second above 0, not ") + value;
+            return false;
+        }
+    }
+    argc = kept;
+    argv[kept] = nullptr;
+    return true;
+}
+
 } // namespace
 
 ParseResult parseOptions(int argc, char** argv, RunConfig& cfg, std::string& error) {
+    if (!takeMinFps(argc, argv, cfg, error)) return ParseResult::Refused;
     optind = 0; // restart getopt's scan; the tests parse several command lines in one process
     for (;;) {
         int opt = getopt_long(argc, argv, "hrn:", kLongOptions, nullptr);
@@ -156,6 +186,8 @@ ParseResult parseOptions(int argc, char** argv, RunConfig& cfg, std::string& err
             });
             break;
         }
+        case kJson: cfg.json = 1; break;
+        case kStrict: cfg.strict = 1; break;
         default: break; // --core-num, --coreIdx: accepted for compatibility, no effect
         }
     }
@@ -191,6 +223,9 @@ void printHelp(FILE* out, const char* argv0) {
         "--secondary-axi             0~7: bit oring values, Please refer programmer's guide or "
         "datasheet.",
         "--disable-reorder           set disable reorder.",
+        "--json                      print the result as one JSON document on standard output.",
+        "--strict                    exit 1 below --min-fps, 2 when no decoder or device can start.",
+        "--min-fps                   lowest total fps of the run (with --strict).",
     };
     for (const char* line : lines) std::fprintf(out, "%s\n", line);
 }
