@@ -10,6 +10,7 @@
 #include "diagnosis.h"
 #include "enum_device.h"
 #include "host.h"
+#include "profile.h"
 #include "settings.h"
 #include "topology.h"
 
@@ -18,7 +19,7 @@ constexpr const char* kVersion = "2.0.0";
 }
 
 int main(int argc, char** argv) {
-    std::string topo, mps, mrrs, timeoutDis;
+    std::string topo, mps, mrrs, timeoutDis, saveProfile, applyProfile;
     bool list = false, trace = false, enableAcs = false, disableAcs = false, enableExtend = false, version = false;
 
     CLI::App app{"A tool that can diagnose and resolve issues of p2p, d2h and h2d blockage or slowdown.", ""};
@@ -35,6 +36,12 @@ int main(int argc, char** argv) {
     app.add_option("--set-timeoutDis", timeoutDis,
                    "Set GPU Completion Timeout Disable.(E.g., 0: disable; 1: enable.)");
     app.add_flag("-v, --version", version, "Print version information.");
+    app.add_option("--save-profile", saveProfile,
+                   "Save the PCIe settings of the GPUs and their ports (ACS, extend, MPS, MRRS, completion timeout) to FILE.")
+        ->option_text("FILE");
+    app.add_option("--apply-profile", applyProfile,
+                   "Apply a saved PCIe profile, read every value back and report what changed.")
+        ->option_text("FILE");
     app.set_help_flag("-h, --help", "Print this help message and exit.");
 
     try {
@@ -42,6 +49,9 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     }
+    // The profile options answer with their own exit codes (0 done, 1 not applied, 2 unusable).
+    if (!saveProfile.empty()) return saveProfileCommand(saveProfile);
+    if (!applyProfile.empty()) return applyProfileCommand(applyProfile);
     if (!host::isRoot()) {
         std::printf("Requires root privileges.\n");
         return -1;
