@@ -94,13 +94,18 @@ std::optional<long> readRegister(const std::string& busId, const std::string& re
     return value;
 }
 
-bool enablePciDevice(const std::string& busId) {
+bool pciDeviceResponds(const std::string& busId) {
     // A function that does not answer reads all ones; one that gives no answer at all is
     // treated the same way, so nothing is written to it.
     for (const char* reg : {"VENDOR_ID", "DEVICE_ID"}) {
         const std::string out = commandOutput(setpciCommand(busId, reg, false), 256);
         if (out.find("ffff") != std::string::npos || !parseHex(out)) return false;
     }
+    return true;
+}
+
+bool enablePciDevice(const std::string& busId) {
+    if (!pciDeviceResponds(busId)) return false;
     commandOutput(setpciCommand(busId, "COMMAND=0x06", false), 256);
     commandOutput(setpciCommand(busId, "CAP_PM+4.w=8", false), 256);
     return true;

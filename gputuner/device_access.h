@@ -44,6 +44,9 @@ std::optional<long> readRegister(const std::string& busId, const std::string& re
 // Base-16 conversion of setpci output: leading blanks skipped, stops at the first non-digit.
 std::optional<long> parseHex(const std::string& text);
 
+// Reads the vendor and device ID; false when the function does not answer. Writes nothing.
+bool pciDeviceResponds(const std::string& busId);
+// pciDeviceResponds, then memory decoding, bus mastering and power state D0.
 bool enablePciDevice(const std::string& busId);
 uint64_t getDeviceBaseBar0(const std::string& busId);
 // Hexadecimal text ("0x" accepted) to a number; nothing when the text holds no hex digits

@@ -10,6 +10,8 @@ namespace {
 // Relaxed ordering, 256-byte payload, extended tags and no-snoop in Device Control.
 constexpr long kExtendBits = 0x930;
 
+}  // namespace
+
 bool isPex89(const std::string& busId) {
     const std::string vendor = host::pciDeviceFile(busId, "vendor");
     const std::string device = host::pciDeviceFile(busId, "device");
@@ -18,16 +20,13 @@ bool isPex89(const std::string& busId) {
     return readFirstWord(vendor) == "0x1000" && readFirstWord(device) == "0xc030";
 }
 
-}  // namespace
-
 void checkIommuState(BusIdSet set) {
     bool on = false;
     for (const auto& gpu : set) on = on || iommuState(gpu);
     std::printf("[IOMMU State]: %s\n\n", on ? "ON" : "OFF");
 }
 
-void checkPex89State(BusIdSet set) {
-    if (set.empty()) return;
+std::optional<bool> pex89Synthetic(const BusIdSet& set) {
     bool found = false, synthetic = false, first = true;
     for (const auto& gpu : set) {
         int count = 0;
@@ -35,13 +34,19 @@ void checkPex89State(BusIdSet set) {
         if (count >= 1) found = true;
         if (count == 2) synthetic = true;
         // The lowest-numbered GPU decides whether there is a PEX89 switch to speak of.
-        if (first && !found) return;
+        if (first && !found) return std::nullopt;
         first = false;
     }
-    std::printf("[Broadcom Switch PEX89]: %s\n\n", synthetic ? "Synthetic Mode" : "Base Mode");
+    if (!found) return std::nullopt;
+    return synthetic;
 }
 
-void checkSwitchACS(BusIdSet set, bool doSet, bool disable) {
+void checkPex89State(BusIdSet set) {
+    const std::optional<bool> synthetic = pex89Synthetic(set);
+    if (synthetic) std::printf("[Broadcom Switch PEX89]: %s\n\n", *synthetic ? "Synthetic Mode" : "Base Mode");
+}
+
+std::string checkSwitchACS(BusIdSet set, bool doSet, bool disable) {
     int downstreamPorts = 0;
     bool allOff = true;
     for (const auto& port : getPathUnion(set)) {
@@ -67,13 +72,16 @@ void checkSwitchACS(BusIdSet set, bool doSet, bool disable) {
             setpci(port, "ecap_acs+6.b=0x00", false);
         }
     }
-    if (downstreamPorts > 0)
-        std::printf("[ACS State]: %s\n\n", allOff ? "OFF" : "ON");
-    else
+    if (downstreamPorts == 0) {
         std::printf("[Switch State]: No PCIe Switch\n\n");
+        return "No PCIe Switch";
+    }
+    const char* verdict = allOff ? "OFF" : "ON";
+    std::printf("[ACS State]: %s\n\n", verdict);
+    return verdict;
 }
 
-void checkPCIeExtend(BusIdSet set, bool doSet) {
+std::string checkPCIeExtend(BusIdSet set, bool doSet) {
     bool good = true;
     BusIdSet rootPorts;
     const auto writeExtend = [](const std::string& busId, long control) {
@@ -110,7 +118,9 @@ void checkPCIeExtend(BusIdSet set, bool doSet) {
             if (control) writeExtend(root, *control);
         }
     }
-    std::printf("[PCIe Extend Capabilities]: %s\n\n", good ? "Enable" : "Disable");
+    const char* verdict = good ? "Enable" : "Disable";
+    std::printf("[PCIe Extend Capabilities]: %s\n\n", verdict);
+    return verdict;
 }
 
 void checkPCIeLink(BusIdSet set) {

@@ -69,7 +69,7 @@ EnumDevice::~EnumDevice() {
     for (ZuBoard* board : boards) delete board;
 }
 
-void EnumDevice::initPciDevice() {
+void EnumDevice::initPciDevice(bool enable) {
     const std::string vendorText = format("0x%04x", kQuelvanVendorId);
     std::vector<fs::path> entries;
     std::error_code ec;
@@ -86,7 +86,7 @@ void EnumDevice::initPciDevice() {
             printRedError(format("[%s]: Insufficient or unassigned BAR address.\n", busId.c_str()));
             continue;
         }
-        if (!enablePciDevice(busId)) {
+        if (enable ? !enablePciDevice(busId) : !pciDeviceResponds(busId)) {
             printRedError(format("[%s]: GPU OFFLINE.\n\n", busId.c_str()));
             continue;
         }

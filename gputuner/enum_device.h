@@ -31,8 +31,9 @@ public:
     EnumDevice(const EnumDevice&) = delete;
     EnumDevice& operator=(const EnumDevice&) = delete;
 
-    // Scans sysfs, enables every live GPU and fills the bus-ID set.
-    void initPciDevice();
+    // Scans sysfs, enables every live GPU and fills the bus-ID set; with enable false it only
+    // tests that each GPU answers and writes nothing.
+    void initPciDevice(bool enable = true);
     // Reads the board registers of every GPU of the set; call once.
     std::vector<ZuBoard*> getAllBoards();
     BusIdSet getAllBusIdSet() const { return busIdSet; }

@@ -7,16 +7,38 @@
 #include <memory>
 #include <string>
 
+#include "check.h"
 #include "diagnosis.h"
 #include "enum_device.h"
 #include "host.h"
+#include "json_output.h"
 #include "profile.h"
 #include "settings.h"
 #include "topology.h"
 
 namespace {
+
 constexpr const char* kVersion = "2.0.0";
+
+// The --json run: the same steps as the text run, with the human text sent to standard error
+// and one document on standard output. Exit statuses are those of the text run.
+struct JsonRun {
+    TunerReport report;
+    int exit = 0;
+};
+
+int printDocument(const TunerReport& r, int exit) {
+    report::printJson(tunerDocument(r, kVersion));
+    return exit;
 }
+
+int failDocument(const std::string& error) {
+    TunerReport r;
+    r.error = error;
+    return printDocument(r, -1);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::string topo, mps, mrrs, timeoutDis, saveProfile, applyProfile;
@@ -36,19 +58,34 @@ int main(int argc, char** argv) {
     app.add_option("--set-timeoutDis", timeoutDis,
                    "Set GPU Completion Timeout Disable.(E.g., 0: disable; 1: enable.)");
     app.add_flag("-v, --version", version, "Print version information.");
+    app.set_help_flag("-h, --help", "Print this help message and exit.");
+    bool json = false, check = false;
+    std::string checkConfig, exitCodes = "plain";
+    app.add_flag("--json", json, "Print the result as one JSON document on standard output.");
+    app.add_flag("--check", check,
+                 "Check the host against the expected state: one line, exit 0 healthy, 1 unhealthy, 2 unknown.");
+    app.add_option("--check-config", checkConfig, "Expected state for --check (a file of key = value lines).")
+        ->check(CLI::ExistingFile);
+    app.add_option("--exit-codes", exitCodes, "Exit codes of --check: plain (0/1/2) or nagios (0/1/2/3).")
+        ->check(CLI::IsMember({"plain", "nagios"}));
     app.add_option("--save-profile", saveProfile,
                    "Save the PCIe settings of the GPUs and their ports (ACS, extend, MPS, MRRS, completion timeout) to FILE.")
         ->option_text("FILE");
     app.add_option("--apply-profile", applyProfile,
                    "Apply a saved PCIe profile, read every value back and report what changed.")
         ->option_text("FILE");
-    app.set_help_flag("-h, --help", "Print this help message and exit.");
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     }
+    if (check) {
+        CheckOptions options{json, checkConfig, report::ExitCodes::Plain, kVersion};
+        report::parseExitCodes(exitCodes, &options.exitCodes);
+        return runCheck(options);
+    }
+    if (json && !host::isRoot()) return failDocument("requires root privileges");
     // The profile options answer with their own exit codes (0 done, 1 not applied, 2 unusable).
     if (!saveProfile.empty()) return saveProfileCommand(saveProfile);
     if (!applyProfile.empty()) return applyProfileCommand(applyProfile);
@@ -60,14 +97,61 @@ int main(int argc, char** argv) {
         std::cout << app.help() << std::flush;
         return -1;
     }
+    if (version && json) {
+        TunerReport r;
+        r.mode = "version";
+        r.status = report::Status::Ok;
+        return printDocument(r, 0);
+    }
     if (version) {
         std::printf("Quelvan Ostrel GPU Tuner Tool %s\n", kVersion);
         return 0;
     }
     // Without setpci no GPU can be tested or enabled; say so once instead of once per command.
+    if (json && !host::programOnPath("setpci")) return failDocument("setpci not found, install pciutils");
     if (!host::programOnPath("setpci")) {
         printRedError("setpci not found. Please install pciutils.\n");
         return -1;
+    }
+
+    if (json) {
+        TunerReport r;
+        int exit = 0;
+        {
+            report::StdoutToStderr toStderr;
+            EnumDevice device;
+            device.initPciDevice();
+            device.getAllBoards();
+            const BusIdSet gpus = device.getAllBusIdSet();
+            std::vector<std::pair<std::string, std::string>> products;
+            for (const auto& gpu : gpus) products.emplace_back(gpu, device.getProductName(gpu));
+            r.mode = list ? "list" : "settings";
+            if (!topo.empty()) {
+                r.mode = "topology";
+                r.topologyLevel = topo;
+                if (topo != "v" && topo != "vv" && topo != "vvv") {
+                    r.error = "invalid topology level \"" + topo + "\"";
+                    exit = -1;
+                }
+            } else {
+                if (trace) r.mode = "trace";
+                const auto record = [&](const char* option, const std::string& value,
+                                        const std::optional<std::string>& result) {
+                    r.settings.push_back({option, value, result});
+                };
+                if (disableAcs) record("--disable-acs", "", checkSwitchACS(gpus, true, true));
+                if (enableAcs) record("--enable-acs", "", checkSwitchACS(gpus, true, false));
+                if (enableExtend) record("--enable-extend", "", checkPCIeExtend(gpus, true));
+                if (!timeoutDis.empty()) record("--set-timeoutDis", timeoutDis, setTimeoutDisable(gpus, true, timeoutDis));
+                if (!mps.empty()) record("--set-mps", mps, setMaxPayloadSize(gpus, mps));
+                if (!mrrs.empty()) record("--set-mrrs", mrrs, setMaxReadRequestSize(gpus, mrrs));
+            }
+            // Read after the settings, so the document shows what they left behind.
+            r.state = readHostState(gpus, products);
+        }
+        if (r.mode == "trace") r.findings = evaluate(r.state, traceExpectations());
+        r.status = r.error ? report::Status::Unknown : overallStatus(r.state, r.findings);
+        return printDocument(r, exit);
     }
 
     auto device = std::make_unique<EnumDevice>();

@@ -7,13 +7,13 @@
 #include <map>
 #include <sstream>
 
+#include "enum_device.h"
 #include "host.h"
+#include "report.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr uint16_t kQuelvanVendorId = QUELVAN_VENDOR_ID;
 
 enum class Kind { Bytes, Flag, Hex };
 
@@ -177,6 +177,14 @@ void applyRegister(const ProfileDevice& device, const std::string& reg, std::vec
     }
 }
 
+// The live GPUs, found without enabling them: a profile only reads and writes what it names.
+BusIdSet liveGpus() {
+    report::StdoutToStderr quiet;
+    EnumDevice device;
+    device.initPciDevice(false);
+    return device.getAllBusIdSet();
+}
+
 int fail(const std::string& message) {
     std::fprintf(stderr, "gputuner: %s\n", message.c_str());
     return 2;
@@ -190,21 +198,6 @@ std::string preconditionError() {
 }
 
 }  // namespace
-
-BusIdSet quelvanGpuBusIds() {
-    const std::string vendorText = format("0x%04x", kQuelvanVendorId);
-    BusIdSet gpus;
-    std::error_code ec;
-    for (fs::directory_iterator it(host::pciDevicesDir(), ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string busId = it->path().filename().string();
-        if (!isBusId(busId) || readFirstWord(host::pciDeviceFile(busId, "vendor")) != vendorText) continue;
-        // The audio function shares the vendor ID but is no GPU; an offline GPU reads all ones.
-        if (readFirstWord(host::pciDeviceFile(busId, "device")) == "0x0212") continue;
-        const std::optional<long> vendor = readReg(busId, "VENDOR_ID");
-        if (vendor && *vendor != 0xffff) gpus.insert(busId);
-    }
-    return gpus;
-}
 
 Profile readProfile(const BusIdSet& gpus, std::string& error) {
     Profile profile;
@@ -320,7 +313,7 @@ std::string renderApplyReport(const ApplyResult& result) {
 
 int saveProfileCommand(const std::string& file) {
     if (const std::string why = preconditionError(); !why.empty()) return fail(why);
-    const BusIdSet gpus = quelvanGpuBusIds();
+    const BusIdSet gpus = liveGpus();
     if (gpus.empty()) return fail("no Quelvan GPU found, no profile saved");
     std::string error;
     const Profile profile = readProfile(gpus, error);
@@ -349,7 +342,7 @@ int applyProfileCommand(const std::string& file) {
     std::string error;
     const Profile wanted = parseProfile(text.str(), error);
     if (!error.empty()) return fail(file + ": " + error);
-    const ApplyResult result = applyProfile(wanted, quelvanGpuBusIds());
+    const ApplyResult result = applyProfile(wanted, liveGpus());
     if (!result.error.empty()) return fail(result.error);
     const std::string report = renderApplyReport(result);
     std::fputs(report.c_str(), stdout);

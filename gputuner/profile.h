@@ -40,9 +40,6 @@ struct ApplyResult {
     std::vector<ProfileChange> changes;
 };
 
-// The Quelvan GPUs on the host, found without enabling or writing anything.
-BusIdSet quelvanGpuBusIds();
-
 // Reads the settings of the GPUs of `gpus` and every port on their paths. error is set when a
 // device's path or registers cannot be read.
 Profile readProfile(const BusIdSet& gpus, std::string& error);

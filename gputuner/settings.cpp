@@ -33,38 +33,40 @@ void setDeviceControlField(const BusIdSet& set, long keep, long field) {
 
 }  // namespace
 
-void setMaxPayloadSize(BusIdSet set, const std::string& value) {
+std::optional<std::string> setMaxPayloadSize(BusIdSet set, const std::string& value) {
     const Choice* choice = find(kPayload, value);
     if (!choice) {
         printRedError("--set-mps: Set GPU MaxPayload.(E.g., 0: 128B; 1: 256B.), Invalid value.\n");
-        return;
+        return std::nullopt;
     }
     setDeviceControlField(set, 0xff1f, choice->field);
     std::printf("[MaxPayload Size]: %s\n\n", choice->label);
+    return choice->label;
 }
 
-void setMaxReadRequestSize(BusIdSet set, const std::string& value) {
+std::optional<std::string> setMaxReadRequestSize(BusIdSet set, const std::string& value) {
     const Choice* choice = find(kReadRequest, value);
     if (!choice) {
         printRedError("--set-mrrs: Set GPU MaxReadReq.(E.g., 0: 128B; 1: 256B; 2: 512B; 3: 1024B; 4: 2048B; 5: "
                       "4096B.), Invalid value.\n");
-        return;
+        return std::nullopt;
     }
     setDeviceControlField(set, 0x8fff, choice->field);
     std::printf("[MaxReadReq Size]: %s\n\n", choice->label);
+    return choice->label;
 }
 
-void setTimeoutDisable(BusIdSet set, bool doSet, const std::string& value) {
+std::optional<std::string> setTimeoutDisable(BusIdSet set, bool doSet, const std::string& value) {
     if (doSet) {
         const Choice* choice = find(kTimeoutDisable, value);
         if (!choice) {
             printRedError("--set-timeoutDis: Set GPU Completion Timeout Disable.(E.g., 0: Disable; 1: Enable.), "
                           "Invalid value.\n");
-            return;
+            return std::nullopt;
         }
         for (const auto& gpu : set) setpci(gpu, format("CAP_EXP+0X28.b=%lx", choice->field), true);
         std::printf("[Completion Timeout Disable]: %s\n\n", choice->label);
-        return;
+        return choice->label;
     }
     bool anyClear = false;
     for (const auto& gpu : set) {
@@ -74,5 +76,7 @@ void setTimeoutDisable(BusIdSet set, bool doSet, const std::string& value) {
             anyClear = true;
         }
     }
-    std::printf("[Completion Timeout Disable]: %s\n\n", anyClear ? "Disable" : "Enable");
+    const char* verdict = anyClear ? "Disable" : "Enable";
+    std::printf("[Completion Timeout Disable]: %s\n\n", verdict);
+    return verdict;
 }

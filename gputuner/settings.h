@@ -6,6 +6,9 @@
 
 #include "device_access.h"
 
-void setMaxPayloadSize(BusIdSet set, const std::string& value);
-void setMaxReadRequestSize(BusIdSet set, const std::string& value);
-void setTimeoutDisable(BusIdSet set, bool doSet, const std::string& value);
+#include <optional>
+
+// Each returns the label of its result line, or nothing for an invalid value.
+std::optional<std::string> setMaxPayloadSize(BusIdSet set, const std::string& value);
+std::optional<std::string> setMaxReadRequestSize(BusIdSet set, const std::string& value);
+std::optional<std::string> setTimeoutDisable(BusIdSet set, bool doSet, const std::string& value);

@@ -3,10 +3,12 @@
 #include <cuda_runtime.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "json_output.h"
 #include "matrices.h"
 #include "matrix_layout.h"
 #include "params.h"
@@ -29,6 +31,11 @@ constexpr bool dft_trans_a[4][kNumDataTypes] = {
     {1, 1, 1, 1, 0}, {1, 1, 1, 1, 0}, {1, 1, 1, 1, 0}, {1, 1, 1, 1, 0}};
 constexpr bool dft_trans_b[4][kNumDataTypes] = {
     {1, 1, 1, 1, 1}, {1, 0, 1, 0, 1}, {1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}};
+
+// Machine-readable output and honest exit codes, both opt-in.
+bool json_output = false;
+bool strict_mode = false;
+std::optional<double> min_tflops;
 
 int hardware_threads() { return static_cast<int>(std::thread::hardware_concurrency()); }
 
@@ -57,6 +64,11 @@ void app_add_option(CLI::App& app) {
   hidden->add_option("--dur", duration, "Specify test hours for long time power test.");
   hidden->add_flag("--high_memory_usage", high_memory_usage, "Set this will make GPU memory at a high usage.");
   hidden->add_option("--delay", delay, "Each gemm kernel will be sent after delaying us.");
+  app.add_flag("--json", json_output, "Print the result as one JSON document on standard output.");
+  app.add_flag("--strict", strict_mode,
+               "Exit 1 when a verification or threshold fails, 2 when no device or initialisation fails.");
+  app.add_option("--min-tflops", min_tflops, "Lowest TFLOPs (TOPs for INT8) each device must reach.")
+      ->check(CLI::NonNegativeNumber);
 }
 
 int check_params() {
@@ -139,20 +151,51 @@ void print_benchmark_info() {
   std::printf("%s\n", devices.c_str());
 }
 
-int run_matpulse(const CLI::App& app) {
-  if (check_params() != 0) return 0;
+namespace {
+
+// The run of today's text; the result record, or its error when no worker started.
+RunResult run_benchmark(const CLI::App& app) {
+  RunResult stopped;
+  if (check_params() != 0) {
+    int count = 0;
+    const bool none = cudaGetDeviceCount(&count) != cudaSuccess || count <= 0;
+    stopped.error = none ? "no GPU found" : "invalid parameters";
+    return stopped;
+  }
   device_type = static_cast<uint32_t>(get_device_type(dev_index_list[0]));
   set_default_params(app);
-  if (check_matrix_sizes() != 0) return 0;
+  if (check_matrix_sizes() != 0) {
+    stopped.error = "invalid matrix sizes";
+    return stopped;
+  }
   print_benchmark_info();
   if (!prepare_matrix()) {
     std::printf("Host memory allocation error.\n");
-    return 0;
+    stopped.error = "host memory allocation error";
+    return stopped;
   }
   std::vector<std::thread> test_threads;
-  for (int i = 0; i < dev_nums; ++i) test_threads.emplace_back(test_gemm_worker, dev_index_list[i], &elapse_time[i]);
+  for (int i = 0; i < dev_nums; ++i)
+    test_threads.emplace_back(test_gemm_worker, dev_index_list[i], &elapse_time[i], &worker_outcome[i]);
   for (auto& t : test_threads) t.join();
   print_results();
   deconstruct_host_matrixes();
-  return 0;
+  return collect_results(min_tflops);
+}
+
+}  // namespace
+
+int run_matpulse(const CLI::App& app) {
+  RunResult run;
+  if (json_output) {
+    {
+      report::StdoutToStderr text_to_stderr;
+      run = run_benchmark(app);
+    }
+    report::printJson(matpulse_document(run, min_tflops));
+  } else {
+    run = run_benchmark(app);
+  }
+  // Today's runs end with 0 whatever happened; --strict gives the status its code.
+  return strict_mode ? report::exitCode(run.status) : 0;
 }

@@ -2,7 +2,12 @@
 // thread reads the slots after joining every worker.
 #pragma once
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "params.h"
+#include "report.h"
 
 extern double elapse_time[kMaxDevices];  // milliseconds of the timed loop, per list entry
 
@@ -13,3 +18,30 @@ struct ResultSummary {
 
 ResultSummary summarize_results();
 void print_results();
+
+// How one worker ended; written by that worker only.
+struct WorkerOutcome {
+  bool measured = false;         // the timed loop ran without a library failure
+  std::optional<bool> verified;  // set with --v: PASS or FAIL
+  std::string error;             // the failure line, "" when none
+};
+extern WorkerOutcome worker_outcome[kMaxDevices];
+
+// One requested device of the run, judged against the thresholds of the command line.
+struct DeviceResult {
+  int index = 0;
+  std::optional<double> avg_ms, tflops;
+  std::optional<bool> verified;
+  std::optional<std::string> error;
+  report::Status status = report::Status::Unknown;
+};
+
+struct RunResult {
+  std::vector<DeviceResult> devices;
+  std::optional<double> avg_ms, tflops;  // the text report's figures
+  std::optional<std::string> error;      // the run stopped before any worker started
+  report::Status status = report::Status::Unknown;
+};
+
+// --min-tflops; unset: no threshold.
+RunResult collect_results(std::optional<double> min_tflops);

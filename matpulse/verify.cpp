@@ -100,7 +100,7 @@ MATPULSE_VERIFY_TYPES(bf16_t)
 MATPULSE_VERIFY_TYPES(double)
 #undef MATPULSE_VERIFY_TYPES
 
-void verify_results(void* device_c) {
+bool verify_results(void* device_c) {
   std::vector<unsigned char> result(MC.bytes ? MC.bytes : 1);
   cudaError_t copied;
   if (data_type == kINT8 && device_type == kCC70) {
@@ -117,13 +117,14 @@ void verify_results(void* device_c) {
   // Comparing a buffer the copy never filled would list every element as a mismatch.
   if (copied != cudaSuccess) {
     std::printf("Cannot copy the result from the GPU: %s\nFAIL!\n", cudaGetErrorString(copied));
-    return;
+    return false;
   }
   switch (data_type) {
-    case kFP32: verify_and_print<float>(result.data()); break;
-    case kFP16: verify_and_print<half_t>(result.data()); break;
-    case kINT8: verify_and_print<int8_t>(result.data()); break;
-    case kBF16: verify_and_print<bf16_t>(result.data()); break;
-    case kFP64: verify_and_print<double>(result.data()); break;
+    case kFP32: return verify_and_print<float>(result.data());
+    case kFP16: return verify_and_print<half_t>(result.data());
+    case kINT8: return verify_and_print<int8_t>(result.data());
+    case kBF16: return verify_and_print<bf16_t>(result.data());
+    case kFP64: return verify_and_print<double>(result.data());
   }
+  return false;
 }

@@ -2,8 +2,8 @@
 #pragma once
 
 // Copies the product back from `device_c`, prints the matrices with --prt, and prints one line
-// per mismatching element and then "PASS!" or "FAIL!".
-void verify_results(void* device_c);
+// per mismatching element and then "PASS!" or "FAIL!". True for PASS.
+bool verify_results(void* device_c);
 
 // gpu: rows x cols in the run's element type, ref: doubles, both column-major.
 template <typename T>

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -12,6 +13,7 @@
 
 #include "matrices.h"
 #include "params.h"
+#include "results.h"
 #include "verify.h"
 
 namespace {
@@ -58,9 +60,16 @@ struct Worker {
   }
 };
 
-void report_status(Worker& w, cublasStatus_t status) {
+void report_status(Worker& w, cublasStatus_t status, WorkerOutcome* outcome) {
   w.release();
   std::printf("cuBLAS API failed with status %d\n", static_cast<int>(status));
+  if (outcome) outcome->error = "cuBLAS API failed with status " + std::to_string(static_cast<int>(status));
+}
+
+void report_error(Worker& w, const std::string& message, WorkerOutcome* outcome) {
+  w.release();
+  std::printf("%s\n", message.c_str());
+  if (outcome) outcome->error = message;
 }
 
 cublasStatus_t issue_product(const Worker& w) {
@@ -149,7 +158,7 @@ void get_high_memory_usage(void** extra) {
   }
 }
 
-void test_gemm_worker(int device, double* elapsed) {
+void test_gemm_worker(int device, double* elapsed, WorkerOutcome* outcome) {
   Worker w;
   cudaSetDevice(device);
   cublasStatus_t lt_status = cublasLtCreate(&w.lt);
@@ -157,9 +166,7 @@ void test_gemm_worker(int device, double* elapsed) {
   if (lt_status != CUBLAS_STATUS_SUCCESS || blas_status != CUBLAS_STATUS_SUCCESS) {
     if (lt_status != CUBLAS_STATUS_SUCCESS) w.lt = nullptr;
     if (blas_status != CUBLAS_STATUS_SUCCESS) w.blas = nullptr;
-    w.release();
-    std::printf("Error: cannot init BLASLt lib. Device idx: %d\n", device);
-    return;
+    return report_error(w, "Error: cannot init BLASLt lib. Device idx: " + std::to_string(device), outcome);
   }
 
   w.types = gemm_gpu_types[data_type];
@@ -168,17 +175,9 @@ void test_gemm_worker(int device, double* elapsed) {
   w.op_a = trans_a ? CUBLAS_OP_T : CUBLAS_OP_N;
   w.op_b = trans_b ? CUBLAS_OP_T : CUBLAS_OP_N;
 
-  if (!copy_host(w)) {
-    w.release();
-    std::printf("Host memory allocation error.\n");
-    return;
-  }
-  if (!upload(w)) {
-    w.release();
-    std::printf("GPU memory allocation error.\n");
-    return;
-  }
-  if (cublasStatus_t s = describe(w); s != CUBLAS_STATUS_SUCCESS) return report_status(w, s);
+  if (!copy_host(w)) return report_error(w, "Host memory allocation error.", outcome);
+  if (!upload(w)) return report_error(w, "GPU memory allocation error.", outcome);
+  if (cublasStatus_t s = describe(w); s != CUBLAS_STATUS_SUCCESS) return report_status(w, s, outcome);
 
   w.alpha_f = alpha;
   w.beta_f = beta;
@@ -207,14 +206,18 @@ void test_gemm_worker(int device, double* elapsed) {
   cudaDeviceSynchronize();
   *elapsed = elapsed_ms(start);
 
-  if (w.status != CUBLAS_STATUS_SUCCESS) return report_status(w, w.status);
-  if (verify_res) verify_results(w.dev[2]);
+  if (w.status != CUBLAS_STATUS_SUCCESS) return report_status(w, w.status, outcome);
+  if (outcome) outcome->measured = true;
+  if (verify_res) {
+    const bool pass = verify_results(w.dev[2]);
+    if (outcome) outcome->verified = pass;
+  }
 
   cublasStatus_t s = cublasLtDestroy(w.lt);
   w.lt = nullptr;
-  if (s != CUBLAS_STATUS_SUCCESS) return report_status(w, s);
+  if (s != CUBLAS_STATUS_SUCCESS) return report_status(w, s, outcome);
   s = cublasDestroy_v2(w.blas);
   w.blas = nullptr;
-  if (s != CUBLAS_STATUS_SUCCESS) return report_status(w, s);
+  if (s != CUBLAS_STATUS_SUCCESS) return report_status(w, s, outcome);
   w.release();
 }

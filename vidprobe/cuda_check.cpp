@@ -74,10 +74,15 @@ const char* getCudaDrvErrorString(int status) {
     return "CUDA_ERROR not found!";
 }
 
+void (*cuda_failure_handler)(const char* line) = nullptr;
+
 void __checkCudaErrors(CUresult status, const char* file, int line) {
     if (status == CUDA_SUCCESS) return;
-    std::fprintf(stderr, "checkCudaErrors() Driver API error = %04d \"%s\" from file <%s>, line %i.\n",
-                 static_cast<int>(status), getCudaDrvErrorString(status), file, line);
+    char text[256];
+    std::snprintf(text, sizeof text, "checkCudaErrors() Driver API error = %04d \"%s\" from file <%s>, line %i.",
+                  static_cast<int>(status), getCudaDrvErrorString(status), file, line);
+    std::fprintf(stderr, "%s\n", text);
+    if (cuda_failure_handler) cuda_failure_handler(text);
     // Other threads may still be decoding: skip the static destructors they could trip over.
     std::fflush(nullptr);
     std::_Exit(1);

@@ -9,6 +9,7 @@
 CUvideodecoder vdec_handle[kMaxInstances];
 CUcontext m_cuContext;
 int64_t total_frames;
+int64_t instance_frames[kMaxInstances];
 std::mutex mutex_cnt;
 
 namespace {
@@ -87,6 +88,7 @@ void* get_video_frame(void* argument) {
             {
                 std::lock_guard<std::mutex> lock(mutex_cnt);
                 ++total_frames;
+                ++instance_frames[arg->index];
             }
             checkCudaErrors(cuvidUnmapVideoFrame(arg->handle, frame, 0));
         }

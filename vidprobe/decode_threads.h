@@ -13,6 +13,7 @@
 extern CUvideodecoder vdec_handle[kMaxInstances];
 extern CUcontext m_cuContext; // shared by every thread
 extern int64_t total_frames;  // frames decoded by all instances, guarded by mutex_cnt
+extern int64_t instance_frames[kMaxInstances];  // per instance, guarded by mutex_cnt
 extern std::mutex mutex_cnt;
 
 struct ThreadArgument {

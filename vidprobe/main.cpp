@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "cuda_check.h"
 #include "decode_threads.h"
+#include "json_output.h"
 #include "options.h"
 #include "report.h"
 
@@ -88,6 +90,33 @@ void finish() {
     checkCudaErrors(cuCtxDestroy_v2(m_cuContext));
 }
 
+// --json and --strict: the document goes to the real standard output (saved before the human
+// text was sent to standard error), and the status decides the exit code.
+int g_stdout = STDOUT_FILENO;
+std::unique_ptr<report::StdoutToStderr> g_toStderr;
+
+void writeDocument(const VidResult& r) {
+    const std::string text = vidprobeDocument(r).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    std::fflush(stdout);
+    ssize_t ignored = write(g_stdout, text.data(), text.size());
+    (void)ignored;
+}
+
+// The end of a run that stopped early: today's status, or 2 under --strict.
+int stopped(int status, const std::string& reason) {
+    if (config.json) {
+        VidResult r;
+        r.error = reason;
+        writeDocument(r);
+    }
+    return config.strict ? report::exitCode(report::Status::Unknown) : status;
+}
+
+void onDriverFailure(const char* line) {
+    std::fflush(nullptr);
+    std::_Exit(stopped(1, line));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -98,12 +127,17 @@ int main(int argc, char** argv) {
     case ParseResult::Run: break;
     }
     const unsigned count = config.instanceCount;
+    if (config.json || config.strict) {
+        g_stdout = dup(STDOUT_FILENO);
+        cuda_failure_handler = onDriverFailure;
+    }
+    if (config.json) g_toStderr = std::make_unique<report::StdoutToStderr>();
 
     for (unsigned k = 0; k < count; ++k) {
         struct stat st;
         if (stat(config.instances[k].input, &st) != 0) {
             std::printf("decode file does not exists.\n");
-            return 0;
+            return stopped(0, std::string("decode file does not exist: ") + config.instances[k].input);
         }
     }
 
@@ -118,7 +152,7 @@ int main(int argc, char** argv) {
             if (!instances[k].argument.frameFile) {
                 std::fprintf(stderr, "vidprobe: cannot open frame file %s: %s\n", name,
                              std::strerror(errno));
-                return 1;
+                return stopped(1, std::string("cannot open frame file ") + name);
             }
         }
     }
@@ -136,6 +170,7 @@ int main(int argc, char** argv) {
     checkCudaErrors(cuCtxCreate_v2(&m_cuContext, 0, device));
 
     CUVIDDECODECREATEINFO info{};
+    std::vector<bool> created(count, false);
     for (unsigned k = 0; k < count; ++k) {
         fillCreateInfo(info, config.instances[k], config.n);
         CUresult result = cuvidCreateDecoder(m_cuContext, &vdec_handle[k], &info);
@@ -143,6 +178,7 @@ int main(int argc, char** argv) {
             std::printf("Failed to cuvidCreateDecoder ret: %d\n", result);
             vdec_handle[k] = nullptr;
         }
+        created[k] = vdec_handle[k] != nullptr;
     }
 
     unsigned startedCount = 0;
@@ -159,13 +195,13 @@ int main(int argc, char** argv) {
         if (err != 0) {
             std::printf("Failed to pthread_create ret: %d\n", err);
             finish();
-            return 0;
+            return stopped(0, "cannot start a decoding thread");
         }
         err = pthread_create(&in.drainer, nullptr, get_video_frame, &in.argument);
         if (err != 0) {
             std::printf("Failed to pthread_create ret: %d\n", err);
             finish();
-            return 0;
+            return stopped(0, "cannot start a decoding thread");
         }
         in.started = true;
         ++startedCount;
@@ -176,11 +212,13 @@ int main(int argc, char** argv) {
     for (Instance& in : instances) // files of instances that never ran
         if (in.argument.frameFile) std::fclose(in.argument.frameFile);
 
-    if (count != 0) {
-        std::vector<InstanceTiming> timings;
-        for (const Instance& in : instances) timings.push_back(in.timing);
-        printRate(stdout, computeRate(timings, total_frames));
-    }
+    std::vector<InstanceTiming> timings;
+    for (const Instance& in : instances) timings.push_back(in.timing);
+    const RateReport rate = computeRate(timings, total_frames);
+    if (count != 0) printRate(stdout, rate);
     finish();
-    return 0;
+    const VidResult result =
+        collectResult(config, created, timings, std::vector<int64_t>(instance_frames, instance_frames + count), rate);
+    if (config.json) writeDocument(result);
+    return config.strict ? report::exitCode(result.status) : 0;
 }

@@ -29,6 +29,9 @@ enum LongOption {
     kSclh,
     kSecondaryAxi,
     kDisableReorder,
+    kJson,
+    kStrict,
+    kMinFps,
 };
 
 const option kLongOptions[] = {
@@ -52,6 +55,9 @@ const option kLongOptions[] = {
     {"sclh", required_argument, nullptr, kSclh},
     {"secondary-axi", required_argument, nullptr, kSecondaryAxi},
     {"disable-reorder", required_argument, nullptr, kDisableReorder},
+    {"json", no_argument, nullptr, kJson},
+    {"strict", no_argument, nullptr, kStrict},
+    {"min-fps", required_argument, nullptr, kMinFps},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -156,6 +162,17 @@ ParseResult parseOptions(int argc, char** argv, RunConfig& cfg, std::string& err
             });
             break;
         }
+        case kJson: cfg.json = 1; break;
+        case kStrict: cfg.strict = 1; break;
+        case kMinFps: {
+            char* end = nullptr;
+            cfg.minFps = std::strtod(optarg, &end);
+            if (*optarg == '\0' || *end != '\0' || !(cfg.minFps > 0)) {
+                error = std::string("--min-fps needs frames per second above 0, not ") + optarg;
+                return ParseResult::Refused;
+            }
+            break;
+        }
         default: break; // --core-num, --coreIdx: accepted for compatibility, no effect
         }
     }
@@ -191,6 +208,9 @@ void printHelp(FILE* out, const char* argv0) {
         "--secondary-axi             0~7: bit oring values, Please refer programmer's guide or "
         "datasheet.",
         "--disable-reorder           set disable reorder.",
+        "--json                      print the result as one JSON document on standard output.",
+        "--strict                    exit 1 below --min-fps, 2 when no decoder or device can start.",
+        "--min-fps                   lowest total fps of the run (with --strict).",
     };
     for (const char* line : lines) std::fprintf(out, "%s\n", line);
 }

@@ -33,6 +33,9 @@ struct RunConfig {
     uint32_t instanceCount;
     InstanceSettings instances[kMaxInstances];
     int32_t frameOutput;
+    int32_t json;    // --json: one JSON document on standard output
+    int32_t strict;  // --strict: exit codes that tell a failure
+    double minFps;   // --min-fps; 0: no threshold
 };
 
 enum class ParseResult { Run, Help, Refused };

@@ -3,6 +3,7 @@
 // option name acts as that option.
 #include "options.h"
 
+#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -165,6 +166,18 @@ ParseOutcome parse_arguments(const std::vector<std::string>& args,
                 return end_run(0, "Input items must > 0 !!!\n");
             if (s.factor == 1)
                 return end_run(kUsageError, "--factor must be at least 2: a factor of 1 never reaches the end size.\n");
+        }
+        if (arg == "--json")
+            s.json = true;
+        if (arg == "--strict")
+            s.strict = true;
+        if (arg == "--max-latency-us") {
+            if (!take_value())
+                return missing("--max-latency-us");
+            char* end = nullptr;
+            s.max_latency_us = std::strtod(arg.c_str(), &end);
+            if (arg.empty() || *end != '\0' || !(s.max_latency_us > 0))
+                return end_run(kUsageError, "Invalid value '" + arg + "' of --max-latency-us: expected microseconds above 0.\n");
         }
         if (arg == "--repeats") {
             if (!take_value())

@@ -12,6 +12,9 @@ struct XferSettings {
     int repeats = 100;
     int mode = 0;  // 0 host to device, 1 device to host
     int64_t start = -1, end = -1, increment = -1, factor = -1;  // -1: not given
+    bool json = false;    // one JSON document on standard output
+    bool strict = false;  // exit codes that tell a failure
+    double max_latency_us = -1;  // --max-latency-us; -1: not given
 };
 
 // What the reader decided: run the test, or end now with `message` printed on the standard

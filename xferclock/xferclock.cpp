@@ -9,6 +9,8 @@
 
 #include "xferclock.h"
 
+void (*xfer_failure_handler)(const char* line) = nullptr;
+
 namespace {
 
 // Every runtime call is followed by this check of the thread's last error; it names this file
@@ -17,7 +19,12 @@ void check_last_error(int line)
 {
     cudaError_t status = cudaGetLastError();
     if (status != cudaSuccess) {
-        std::printf("Cuda failure %s:%d: '%s'\n", __FILE_NAME__, line, cudaGetErrorString(status));
+        char text[256];
+        std::snprintf(text, sizeof text, "Cuda failure %s:%d: '%s'", __FILE_NAME__, line,
+                      cudaGetErrorString(status));
+        std::printf("%s\n", text);
+        if (xfer_failure_handler)
+            xfer_failure_handler(text);
         std::exit(1);
     }
 }

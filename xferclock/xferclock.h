@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <vector>
 
+// Called with the failure line before a failed runtime call ends the program; it may end the
+// program itself (with its own status). Null: the line is printed and the status is 1.
+extern void (*xfer_failure_handler)(const char* line);
+
 // The number of GPUs (a checked call).
 int gpu_count_checked();
 
