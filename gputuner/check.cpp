@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "health.h"
 #include "host.h"
 #include "json_output.h"
+#include "metrics_output.h"
 
 namespace {
 
@@ -28,6 +30,10 @@ void onTimeout(int) {
     _exit(g_timeoutCode);
 }
 
+double unixNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
 std::string render(const CheckOptions& options, const TunerReport& r) {
     if (!options.json) return *r.checkLine + "\n";
     return tunerDocument(r, options.version).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -36,6 +42,11 @@ std::string render(const CheckOptions& options, const TunerReport& r) {
 int finish(const CheckOptions& options, const TunerReport& r) {
     std::fputs(render(options, r).c_str(), stdout);
     std::fflush(stdout);
+    // A metrics file that cannot be written is told on standard error; the check's verdict stands.
+    std::string error;
+    if (!options.promFile.empty() &&
+        !report::writeFileAtomically(options.promFile, report::renderMetrics(tunerMetrics(r, unixNow())), &error))
+        std::fprintf(stderr, "gputuner: %s\n", error.c_str());
     return report::exitCode(r.status, options.exitCodes);
 }
 

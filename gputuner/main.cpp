@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     bool json = false, check = false;
     std::string checkConfig, exitCodes = "plain";
     app.add_flag("--json", json, "Print the result as one JSON document on standard output.");
-    app.add_flag("--check", check,
+    auto* checkFlag = app.add_flag("--check", check,
                  "Check the host against the expected state: one line, exit 0 healthy, 1 unhealthy, 2 unknown.");
     app.add_option("--check-config", checkConfig, "Expected state for --check (a file of key = value lines).")
         ->check(CLI::ExistingFile);
@@ -74,6 +74,11 @@ int main(int argc, char** argv) {
     app.add_option("--apply-profile", applyProfile,
                    "Apply a saved PCIe profile, read every value back and report what changed.")
         ->option_text("FILE");
+    std::string promFile;
+    app.add_option("--prom-file", promFile,
+                   "With --check: also write Prometheus metrics to FILE (for node_exporter's textfile collector).")
+        ->option_text("FILE")
+        ->needs(checkFlag);
 
     try {
         app.parse(argc, argv);
@@ -81,7 +86,7 @@ int main(int argc, char** argv) {
         return app.exit(e);
     }
     if (check) {
-        CheckOptions options{json, checkConfig, report::ExitCodes::Plain, kVersion};
+        CheckOptions options{json, checkConfig, report::ExitCodes::Plain, kVersion, promFile};
         report::parseExitCodes(exitCodes, &options.exitCodes);
         return runCheck(options);
     }
