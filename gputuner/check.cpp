@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -30,10 +29,6 @@ void onTimeout(int) {
     _exit(g_timeoutCode);
 }
 
-double unixNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
 std::string render(const CheckOptions& options, const TunerReport& r) {
     if (!options.json) return *r.checkLine + "\n";
     return tunerDocument(r, options.version).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -43,10 +38,7 @@ int finish(const CheckOptions& options, const TunerReport& r) {
     std::fputs(render(options, r).c_str(), stdout);
     std::fflush(stdout);
     // A metrics file that cannot be written is told on standard error; the check's verdict stands.
-    std::string error;
-    if (!options.promFile.empty() &&
-        !report::writeFileAtomically(options.promFile, report::renderMetrics(tunerMetrics(r, unixNow())), &error))
-        std::fprintf(stderr, "gputuner: %s\n", error.c_str());
+    if (!options.promFile.empty()) report::writeMetrics(options.promFile, tunerMetrics(r), "gputuner");
     return report::exitCode(r.status, options.exitCodes);
 }
 

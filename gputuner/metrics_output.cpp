@@ -35,22 +35,17 @@ double healthOf(const GpuState& gpu, const std::vector<Finding>& findings) {
 
 }  // namespace
 
-std::vector<report::MetricFamily> tunerMetrics(const TunerReport& r, double unixTime) {
+std::vector<report::MetricFamily> tunerMetrics(const TunerReport& r) {
     std::vector<report::MetricFamily> m;
-    const char* statusHelp = "0 ok, 1 warning, 2 critical, 3 unknown";
-    report::addSample(m, "quelvan_gputuner_check_status", std::string("Health of the host by gputuner --check: ") + statusHelp,
-                      {}, report::exitCode(r.status, report::ExitCodes::Nagios));
+    report::addRunSamples(m, "gputuner", r.status);
     report::addSample(m, "quelvan_gputuner_gpus", "Quelvan GPUs found by the check.", {},
                       static_cast<double>(r.state.gpus.size()));
-    report::addSample(m, "quelvan_gputuner_last_run_timestamp_seconds", "When gputuner --check last ran, Unix time.",
-                      {}, unixTime);
     int index = 0;
     for (const auto& gpu : r.state.gpus) {
-        const std::vector<std::pair<std::string, std::string>> l{{"gpu", std::to_string(index++)},
-                                                                 {"pci_bus_id", gpu.busId}};
+        const report::Labels l = report::deviceLabels(index++, gpu.busId);
         const LinkState& link = gpu.device.link;
         report::addSample(m, "quelvan_gpu_health_status",
-                          std::string("Worst finding on the GPU or a port above it: ") + statusHelp, l,
+                          "Worst finding on the GPU or a port above it: 0 ok, 1 warning, 2 critical, 3 unknown.", l,
                           healthOf(gpu, r.findings));
         report::addSample(m, "quelvan_pcie_link_speed_transfers_per_second", "Current PCIe link speed of the GPU.", l,
                           scaled(link.speed, 1e9));

@@ -8,4 +8,4 @@
 #include "metrics.h"
 #include "tuner_report.h"
 
-std::vector<report::MetricFamily> tunerMetrics(const TunerReport& r, double unixTime);
+std::vector<report::MetricFamily> tunerMetrics(const TunerReport& r);

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include <cuda.h>
 
@@ -29,6 +30,8 @@ struct SimGpu {
 // The emulated GPUs, configured from the environment on first use.
 int sim_gpu_count();
 const SimGpu& sim_gpu(int index);
+// The PCI address an emulated GPU reports, "0000:01:00.0" for the first: one bus per GPU.
+std::string sim_pci_bus_id(int index);
 
 // Counts one call of `api` and says whether this call is to fail by QUELVAN_SIM_FAIL. Every
 // emulated call checks itself here before doing anything; the video library calls it with its

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -47,7 +49,7 @@ std::string number(double value) {
 }  // namespace
 
 void addSample(std::vector<MetricFamily>& families, const std::string& name, const std::string& help,
-               std::vector<std::pair<std::string, std::string>> labels, std::optional<double> value) {
+               Labels labels, std::optional<double> value) {
     if (!value) return;
     for (auto& family : families) {
         if (family.name == name) {
@@ -56,6 +58,22 @@ void addSample(std::vector<MetricFamily>& families, const std::string& name, con
         }
     }
     families.push_back({name, help, "gauge", {{std::move(labels), *value}}});
+}
+
+Labels deviceLabels(int gpu, const std::string& pciBusId) {
+    std::string bus = pciBusId;
+    for (char& c : bus) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return {{"gpu", std::to_string(gpu)}, {"pci_bus_id", bus}};
+}
+
+void addRunSamples(std::vector<MetricFamily>& families, const std::string& program, Status status) {
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    addSample(families, "quelvan_" + program + "_status",
+              "Outcome of the last " + program + " run: 0 ok, 1 warning, 2 critical, 3 unknown.", {},
+              exitCode(status, ExitCodes::Nagios));
+    addSample(families, "quelvan_" + program + "_last_run_timestamp_seconds",
+              "When " + program + " last ran, in seconds since the Unix epoch.", {}, now);
 }
 
 std::string renderMetrics(const std::vector<MetricFamily>& families) {
@@ -103,6 +121,13 @@ bool writeFileAtomically(const std::string& path, const std::string& text, std::
     if (ok && std::rename(temp.c_str(), path.c_str()) == 0) return true;
     *error = "cannot write " + path + ": " + std::strerror(ok ? errno : savedErrno);
     unlink(temp.c_str());
+    return false;
+}
+
+bool writeMetrics(const std::string& path, const std::vector<MetricFamily>& families, const std::string& program) {
+    std::string error;
+    if (writeFileAtomically(path, renderMetrics(families), &error)) return true;
+    std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
     return false;
 }
 

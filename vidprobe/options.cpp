@@ -32,6 +32,7 @@ enum LongOption {
     kJson,
     kStrict,
     kMinFps,
+    kPromFile,
 };
 
 const option kLongOptions[] = {
@@ -58,6 +59,7 @@ const option kLongOptions[] = {
     {"json", no_argument, nullptr, kJson},
     {"strict", no_argument, nullptr, kStrict},
     {"min-fps", required_argument, nullptr, kMinFps},
+    {"prom-file", required_argument, nullptr, kPromFile},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -164,6 +166,7 @@ ParseResult parseOptions(int argc, char** argv, RunConfig& cfg, std::string& err
         }
         case kJson: cfg.json = 1; break;
         case kStrict: cfg.strict = 1; break;
+        case kPromFile: cfg.promFile = optarg; break;
         case kMinFps: {
             char* end = nullptr;
             cfg.minFps = std::strtod(optarg, &end);
@@ -211,6 +214,7 @@ void printHelp(FILE* out, const char* argv0) {
         "--json                      print the result as one JSON document on standard output.",
         "--strict                    exit 1 below --min-fps, 2 when no decoder or device can start.",
         "--min-fps                   lowest total fps of the run (with --strict).",
+        "--prom-file FILE            also write Prometheus metrics of the run to FILE.",
     };
     for (const char* line : lines) std::fprintf(out, "%s\n", line);
 }
