@@ -16,7 +16,7 @@ healthcheck="$here/../slurm/quelvan-healthcheck"
 skip() { echo "SKIP: $*"; exit 77; }
 if [ -z "${QUELVAN_SLURM_NS:-}" ]; then
     [ "$(id -u)" -eq 0 ] || skip "needs root to start slurmd and bind the fake host over /sys"
-    for p in munged slurmctld slurmd scontrol srun setpci lspci unshare ip jq; do
+    for p in munged slurmctld slurmd scontrol srun sinfo setpci lspci unshare ip jq; do
         command -v "$p" >/dev/null || skip "$p not installed (scripts/setup.sh installs munge, slurmctld, slurmd, slurm-client, pciutils, jq)"
     done
     unshare --mount --net --uts --propagation private true 2>/dev/null || skip "unshare of mount and network namespaces not permitted here"
@@ -143,7 +143,9 @@ set_link 04
 wait_state '^IDLE\|'
 
 # 3. A job step runs gputuner --json on the node; its output parses.
-json=$(timeout 60 srun -N1 -p gpu gputuner --json -l 2>"$work/srun.err")
+# The README's line for every node of the partition.
+json=$(timeout 60 srun -p gpu -N "$(sinfo -h -p gpu -N -t idle,mixed -o %N | sort -u | wc -l)" --ntasks-per-node=1 \
+    gputuner --json -l 2>"$work/srun.err")
 if jq -e '.schema_version and .program == "gputuner"' <<<"$json" >/dev/null; then
     echo "srun gputuner --json: $(jq -c '{program, status, gpus: (.gpus | length)}' <<<"$json")"
 else
