@@ -1,5 +1,6 @@
 #include "check.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -59,7 +60,8 @@ void armWatchdog(const CheckOptions& options, int seconds) {
     r.checkLine = unknownLine(*r.error);
     g_timeoutText = render(options, r);
     g_timeoutCode = report::exitCode(Status::Unknown, options.exitCodes);
-    g_outFd = dup(STDOUT_FILENO);
+    // Close-on-exec, so a hung setpci does not hold our standard output open after we end.
+    g_outFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
     if (g_outFd < 0) g_outFd = STDOUT_FILENO;
     struct sigaction action {};
     action.sa_handler = onTimeout;
@@ -95,7 +97,7 @@ int runCheck(const CheckOptions& options) {
     r.findings = evaluate(r.state, expect);
     r.status = overallStatus(r.state, r.findings);
     if (r.state.gpus.empty() && expect.gpus == 0) r.status = Status::Ok;
-    r.checkLine = r.status == Status::Ok && r.state.gpus.empty() ? "OK: 0 GPUs, as expected" : checkLine(r.state, r.findings);
+    r.checkLine = r.status == Status::Ok && r.state.gpus.empty() ? "OK: 0 GPUs, as expected" : checkLine(r.state, r.findings, expect.linkAtCapability);
     if (r.state.gpus.empty() && r.status == Status::Unknown) r.error = "no Quelvan GPU found";
     alarm(0);
     return finish(options, r);

@@ -180,12 +180,13 @@ std::string prefix(Status status) {
 
 }  // namespace
 
-std::string checkLine(const HostState& state, const std::vector<Finding>& findings) {
+std::string checkLine(const HostState& state, const std::vector<Finding>& findings, bool linksChecked) {
     const Status status = overallStatus(state, findings);
     if (state.gpus.empty()) return unknownLine("no Quelvan GPU found");
     const size_t n = state.gpus.size();
     if (findings.empty())
-        return fit(prefix(status) + std::to_string(n) + (n == 1 ? " GPU" : " GPUs") + ", links at capability");
+        return fit(prefix(status) + std::to_string(n) + (n == 1 ? " GPU" : " GPUs") +
+                   (linksChecked ? ", links at capability" : ""));
     const Finding& f = findings.front();
     std::string text = prefix(status) + (f.device ? *f.device + " " : "") + f.check + " " + f.observed +
                        ", expected " + f.expected;

@@ -40,7 +40,8 @@ struct Finding {
 std::vector<Finding> evaluate(const HostState& state, const Expectations& expect);
 report::Status overallStatus(const HostState& state, const std::vector<Finding>& findings);
 
-// "OK: 8 GPUs, links at capability", or the worst finding first; never over 80 characters.
-std::string checkLine(const HostState& state, const std::vector<Finding>& findings);
+// "OK: 8 GPUs, links at capability" (the links named only when they were checked), or the
+// worst finding first; never over 80 characters.
+std::string checkLine(const HostState& state, const std::vector<Finding>& findings, bool linksChecked);
 // The line for a check that could not tell, "UNKNOWN: " + reason, cut to 80 characters.
 std::string unknownLine(const std::string& reason);

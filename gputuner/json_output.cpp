@@ -3,11 +3,7 @@
 namespace {
 
 using nlohmann::ordered_json;
-
-template <typename T>
-ordered_json orNull(const std::optional<T>& value) {
-    return value ? ordered_json(*value) : ordered_json(nullptr);
-}
+using report::orNull;
 
 ordered_json linkJson(const LinkState& link) {
     return {{"speed_gts", orNull(link.speed)},

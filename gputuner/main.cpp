@@ -20,13 +20,6 @@ namespace {
 
 constexpr const char* kVersion = "2.0.0";
 
-// The --json run: the same steps as the text run, with the human text sent to standard error
-// and one document on standard output. Exit statuses are those of the text run.
-struct JsonRun {
-    TunerReport report;
-    int exit = 0;
-};
-
 int printDocument(const TunerReport& r, int exit) {
     report::printJson(tunerDocument(r, kVersion));
     return exit;
@@ -36,6 +29,57 @@ int failDocument(const std::string& error) {
     TunerReport r;
     r.error = error;
     return printDocument(r, -1);
+}
+
+// The --json run: the steps of the text run in the same order, with the human text sent to
+// standard error and one document on standard output. Exit statuses are those of the text run.
+int runJson(const std::string& topo, bool list, bool trace, bool disableAcs, bool enableAcs, bool enableExtend,
+            const std::string& timeoutDis, const std::string& mps, const std::string& mrrs) {
+    TunerReport r;
+    int exit = 0;
+    {
+        report::StdoutToStderr toStderr;
+        EnumDevice device;
+        device.initPciDevice();
+        device.getAllBoards();
+        const BusIdSet gpus = device.getAllBusIdSet();
+        std::vector<std::pair<std::string, std::string>> products;
+        for (const auto& gpu : gpus) products.emplace_back(gpu, device.getProductName(gpu));
+        const bool anySetting =
+            disableAcs || enableAcs || enableExtend || !timeoutDis.empty() || !mps.empty() || !mrrs.empty();
+        r.mode = anySetting && !list ? "settings" : "list";
+        bool stateRead = false;
+        if (!topo.empty()) {
+            r.mode = "topology";
+            r.topologyLevel = topo;
+            if (topo != "v" && topo != "vv" && topo != "vvv") {
+                r.error = "invalid topology level \"" + topo + "\"";
+                exit = -1;
+            }
+        } else {
+            // The trace looks at the host before any setting changes it, as in the text run.
+            if (trace) {
+                r.mode = "trace";
+                r.state = readHostState(gpus, products);
+                r.findings = evaluate(r.state, traceExpectations());
+                stateRead = !anySetting;
+            }
+            const auto record = [&](const char* option, const std::string& value,
+                                    const std::optional<std::string>& result) {
+                r.settings.push_back({option, value, result});
+            };
+            if (disableAcs) record("--disable-acs", "", checkSwitchACS(gpus, true, true));
+            if (enableAcs) record("--enable-acs", "", checkSwitchACS(gpus, true, false));
+            if (enableExtend) record("--enable-extend", "", checkPCIeExtend(gpus, true));
+            if (!timeoutDis.empty()) record("--set-timeoutDis", timeoutDis, setTimeoutDisable(gpus, true, timeoutDis));
+            if (!mps.empty()) record("--set-mps", mps, setMaxPayloadSize(gpus, mps));
+            if (!mrrs.empty()) record("--set-mrrs", mrrs, setMaxReadRequestSize(gpus, mrrs));
+        }
+        // Read after the settings, so the document shows what they left behind.
+        if (!stateRead) r.state = readHostState(gpus, products);
+    }
+    r.status = r.error ? report::Status::Unknown : overallStatus(r.state, r.findings);
+    return printDocument(r, exit);
 }
 
 }  // namespace
@@ -119,45 +163,7 @@ int main(int argc, char** argv) {
         return -1;
     }
 
-    if (json) {
-        TunerReport r;
-        int exit = 0;
-        {
-            report::StdoutToStderr toStderr;
-            EnumDevice device;
-            device.initPciDevice();
-            device.getAllBoards();
-            const BusIdSet gpus = device.getAllBusIdSet();
-            std::vector<std::pair<std::string, std::string>> products;
-            for (const auto& gpu : gpus) products.emplace_back(gpu, device.getProductName(gpu));
-            r.mode = list ? "list" : "settings";
-            if (!topo.empty()) {
-                r.mode = "topology";
-                r.topologyLevel = topo;
-                if (topo != "v" && topo != "vv" && topo != "vvv") {
-                    r.error = "invalid topology level \"" + topo + "\"";
-                    exit = -1;
-                }
-            } else {
-                if (trace) r.mode = "trace";
-                const auto record = [&](const char* option, const std::string& value,
-                                        const std::optional<std::string>& result) {
-                    r.settings.push_back({option, value, result});
-                };
-                if (disableAcs) record("--disable-acs", "", checkSwitchACS(gpus, true, true));
-                if (enableAcs) record("--enable-acs", "", checkSwitchACS(gpus, true, false));
-                if (enableExtend) record("--enable-extend", "", checkPCIeExtend(gpus, true));
-                if (!timeoutDis.empty()) record("--set-timeoutDis", timeoutDis, setTimeoutDisable(gpus, true, timeoutDis));
-                if (!mps.empty()) record("--set-mps", mps, setMaxPayloadSize(gpus, mps));
-                if (!mrrs.empty()) record("--set-mrrs", mrrs, setMaxReadRequestSize(gpus, mrrs));
-            }
-            // Read after the settings, so the document shows what they left behind.
-            r.state = readHostState(gpus, products);
-        }
-        if (r.mode == "trace") r.findings = evaluate(r.state, traceExpectations());
-        r.status = r.error ? report::Status::Unknown : overallStatus(r.state, r.findings);
-        return printDocument(r, exit);
-    }
+    if (json) return runJson(topo, list, trace, disableAcs, enableAcs, enableExtend, timeoutDis, mps, mrrs);
 
     auto device = std::make_unique<EnumDevice>();
     device->initPciDevice();

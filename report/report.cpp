@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <fcntl.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -56,7 +57,8 @@ void printJson(const nlohmann::ordered_json& document) {
 StdoutToStderr::StdoutToStderr() {
     std::fflush(stdout);
     std::cout.flush();
-    saved_ = dup(STDOUT_FILENO);
+    // Close-on-exec: the commands a program starts meanwhile must not keep the real output open.
+    saved_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
     if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 namespace report {
@@ -27,6 +28,12 @@ std::string hostName();
 // schema_version, program, version, host and status: the keys every document opens with.
 nlohmann::ordered_json header(int schemaVersion, const std::string& program, const std::string& version,
                               Status status);
+
+// A value, or null when it is unknown: the documents keep every key.
+template <typename T>
+nlohmann::ordered_json orNull(const std::optional<T>& value) {
+    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+}
 
 // Writes the document as one pretty-printed JSON text and a line end on standard output.
 void printJson(const nlohmann::ordered_json& document);

@@ -1,13 +1,6 @@
 #include "json_output.h"
 
-namespace {
-
-template <typename T>
-nlohmann::ordered_json orNull(const std::optional<T>& value) {
-    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
-}
-
-} // namespace
+using report::orNull;
 
 VidResult collectResult(const RunConfig& config, const std::vector<bool>& created,
                         const std::vector<InstanceTiming>& timings, const std::vector<int64_t>& frames,

@@ -1,5 +1,6 @@
 // vidprobe: runs several video decoder instances side by side on one GPU and reports the frame
 // rates; with -r every decoded frame is also written to test_<instance>.rgb.
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -128,7 +129,7 @@ int main(int argc, char** argv) {
     }
     const unsigned count = config.instanceCount;
     if (config.json || config.strict) {
-        g_stdout = dup(STDOUT_FILENO);
+        g_stdout = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
         cuda_failure_handler = onDriverFailure;
     }
     if (config.json) g_toStderr = std::make_unique<report::StdoutToStderr>();

@@ -31,7 +31,6 @@ enum LongOption {
     kDisableReorder,
     kJson,
     kStrict,
-    kMinFps,
     kPromFile,
 };
 
@@ -58,7 +57,6 @@ const option kLongOptions[] = {
     {"disable-reorder", required_argument, nullptr, kDisableReorder},
     {"json", no_argument, nullptr, kJson},
     {"strict", no_argument, nullptr, kStrict},
-    {"min-fps", required_argument, nullptr, kMinFps},
     {"prom-file", required_argument, nullptr, kPromFile},
     {nullptr, 0, nullptr, 0},
 };
@@ -115,9 +113,35 @@ bool perInstancePath(RunConfig& cfg, const char* value, char (InstanceSettings::
     return error.empty();
 }
 
+// --min-fps is taken out before getopt_long sees the arguments: as one of its options it would
+// make the abbreviation --min, which users type for --minor, ambiguous.
+bool takeMinFps(int& argc, char** argv, RunConfig& cfg, std::string& error) {
+    int kept = 0;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = nullptr;
+        if (arg == "--min-fps" && i + 1 < argc) value = argv[++i];
+        else if (arg.rfind("--min-fps=", 0) == 0) value = argv[i] + 10;
+        if (!value) {
+            argv[kept++] = argv[i];
+            continue;
+        }
+        char* end = nullptr;
+        cfg.minFps = std::strtod(value, &end);
+        if (*value == '\0' || *end != '\0' || !(cfg.minFps > 0)) {
+            error = std::string("--min-fps needs frames per second above 0, not ") + value;
+            return false;
+        }
+    }
+    argc = kept;
+    argv[kept] = nullptr;
+    return true;
+}
+
 } // namespace
 
 ParseResult parseOptions(int argc, char** argv, RunConfig& cfg, std::string& error) {
+    if (!takeMinFps(argc, argv, cfg, error)) return ParseResult::Refused;
     optind = 0; // restart getopt's scan; the tests parse several command lines in one process
     for (;;) {
         int opt = getopt_long(argc, argv, "hrn:", kLongOptions, nullptr);
@@ -167,15 +191,6 @@ ParseResult parseOptions(int argc, char** argv, RunConfig& cfg, std::string& err
         case kJson: cfg.json = 1; break;
         case kStrict: cfg.strict = 1; break;
         case kPromFile: cfg.promFile = optarg; break;
-        case kMinFps: {
-            char* end = nullptr;
-            cfg.minFps = std::strtod(optarg, &end);
-            if (*optarg == '\0' || *end != '\0' || !(cfg.minFps > 0)) {
-                error = std::string("--min-fps needs frames per second above 0, not ") + optarg;
-                return ParseResult::Refused;
-            }
-            break;
-        }
         default: break; // --core-num, --coreIdx: accepted for compatibility, no effect
         }
     }

@@ -29,7 +29,7 @@ nlohmann::ordered_json xferclock_document(const XferResult& r, const std::string
     auto doc = report::header(kXferclockSchemaVersion, "xferclock", version, r.status);
     doc["direction"] = r.direction;
     doc["repeats"] = r.repeats;
-    doc["max_latency_us"] = r.max_latency_us ? nlohmann::ordered_json(*r.max_latency_us) : nullptr;
+    doc["max_latency_us"] = report::orNull(r.max_latency_us);
     auto results = nlohmann::ordered_json::array();
     for (const XferMeasurement& m : r.measurements)
         results.push_back({{"device", m.device},
@@ -38,6 +38,6 @@ nlohmann::ordered_json xferclock_document(const XferResult& r, const std::string
                            {"cpu_latency_us", m.cpu_us},
                            {"status", report::statusName(m.status)}});
     doc["results"] = results;
-    doc["error"] = r.error ? nlohmann::ordered_json(*r.error) : nullptr;
+    doc["error"] = report::orNull(r.error);
     return doc;
 }

@@ -1,5 +1,6 @@
 // xferclock: host-to-device or device-to-host copy latency over a series of sizes, on several
 // GPUs at once, timed with GPU events and with the host clock.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -57,7 +58,7 @@ int main(int argc, char** argv)
     std::unique_ptr<report::StdoutToStderr> to_stderr;
     if (settings.json || settings.strict) {
         g_settings = &settings;
-        g_stdout = dup(STDOUT_FILENO);
+        g_stdout = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
         xfer_failure_handler = on_failure;
     }
     if (settings.json)

@@ -10,6 +10,7 @@
 
 namespace {
 
+using namespace tunertest;
 using fakehost::kAcsCap;
 using fakehost::kExpCap;
 

@@ -10,7 +10,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "fakehost.h"
 #include "tuner_host.h"
 
 namespace fs = std::filesystem;
@@ -19,7 +18,7 @@ using fakehost::Role;
 
 namespace {
 
-const std::string kRed = "\033[31mERROR: ", kReset = "\033[0m";
+using namespace tunertest;
 
 // GPUs on their own root ports, with every way enumeration can reject or degrade one.
 std::vector<Device> listHost() {

@@ -1,6 +1,6 @@
-// The fixture of the end-to-end tests: a fake PCI host written to a temporary directory and the
-// built gputuner (or any command) run as root in a private mount namespace with the fake trees
-// bound over /sys/bus/pci and /sys/devices, so the real setpci and lspci use the fake config files.
+// The fixture of the end-to-end runs: a fake PCI host in a temporary directory, bound over
+// /sys/bus/pci and /sys/devices in a private mount namespace while the built gputuner runs, so
+// the real setpci and lspci read and write the fake config files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +13,13 @@
 
 #include "fakehost.h"
 #include "run_command.h"
+
+namespace tunertest {
+
+namespace fs = std::filesystem;
+using fakehost::Device;
+
+const std::string kRed = "\033[31mERROR: ", kReset = "\033[0m";
 
 struct Result {
     std::string out;
@@ -43,12 +50,12 @@ protected:
         dir = name;
     }
     void TearDown() override {
-        if (!dir.empty()) std::filesystem::remove_all(dir);
+        if (!dir.empty()) fs::remove_all(dir);
     }
 
-    void write(const std::vector<fakehost::Device>& host) {
+    void write(const std::vector<Device>& host) {
         devices = host;
-        std::filesystem::remove_all(dir);
+        fs::remove_all(dir);
         ASSERT_EQ(fakehost::writeHost(dir, devices), dir);
     }
     // Runs a shell command (no single quotes) with the fake host in place; standard error dropped.
@@ -65,5 +72,7 @@ protected:
     long devCtl(const std::string& busId) { return config(busId, fakehost::kExpCap + 8, 2); }
 
     std::string dir;
-    std::vector<fakehost::Device> devices;
+    std::vector<Device> devices;
 };
+
+}  // namespace tunertest
