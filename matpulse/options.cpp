@@ -167,7 +167,7 @@ RunResult run_benchmark(const CLI::App& app) {
   }
   device_type = static_cast<uint32_t>(get_device_type(dev_index_list[0]));
   set_default_params(app);
-  if (check_matrix_sizes() != 0) {
+  if (check_matrix_sizes() != 0 || check_product_fits() != 0) {
     stopped.error = "invalid matrix sizes";
     return stopped;
   }
@@ -179,7 +179,8 @@ RunResult run_benchmark(const CLI::App& app) {
   }
   std::vector<std::thread> test_threads;
   for (int i = 0; i < dev_nums; ++i)
-    test_threads.emplace_back(test_gemm_worker, dev_index_list[i], &elapse_time[i], &worker_outcome[i]);
+    test_threads.emplace_back(
+        [i] { elapse_measured[i] = test_gemm_worker(dev_index_list[i], &elapse_time[i], &verify_outcome[i]); });
   for (auto& t : test_threads) t.join();
   print_results();
   deconstruct_host_matrixes();

@@ -4,14 +4,16 @@
 #include <cstdio>
 
 double elapse_time[kMaxDevices] = {};
-WorkerOutcome worker_outcome[kMaxDevices];
+bool elapse_measured[kMaxDevices] = {};
+std::optional<bool> verify_outcome[kMaxDevices];
 
 ResultSummary summarize_results() {
   ResultSummary out;
-  int n = std::clamp(dev_nums, 0, kMaxDevices);
-  if (n == 0) return out;
+  int n = 0;
   double sum = 0;
-  for (int i = 0; i < n; ++i) sum += elapse_time[i];
+  for (int i = 0; i < std::clamp(dev_nums, 0, kMaxDevices); ++i)
+    if (elapse_measured[i]) sum += elapse_time[i], ++n;
+  if (n == 0) return out;
   out.avg_ms = sum / n;
   out.throughput = static_cast<double>(loop_num) * 1e-9 * 2 * static_cast<double>(gemm_m) *
                    static_cast<double>(gemm_n) * static_cast<double>(gemm_k) * n / out.avg_ms;
@@ -34,22 +36,19 @@ RunResult collect_results(std::optional<double> min_tflops) {
   const double ops = static_cast<double>(loop_num) * 1e-9 * 2 * static_cast<double>(gemm_m) *
                      static_cast<double>(gemm_n) * static_cast<double>(gemm_k);
   for (int i = 0; i < std::clamp(dev_nums, 0, kMaxDevices); ++i) {
-    const WorkerOutcome& w = worker_outcome[i];
     DeviceResult d;
     d.index = dev_index_list[static_cast<size_t>(i)];
-    d.verified = w.verified;
+    d.verified = verify_outcome[i];
     d.status = report::Status::Ok;
-    if (w.measured) {
+    if (elapse_measured[i]) {
       d.avg_ms = elapse_time[i];
       if (elapse_time[i] > 0) d.tflops = ops / elapse_time[i];
     }
-    if (!w.error.empty()) {
-      d.error = w.error;
+    if (!elapse_measured[i]) {
+      // The worker printed why; a library or memory failure is the device's, not a wrong result.
+      d.error = "no result: the worker failed";
       d.status = report::Status::Unknown;
-    } else if (!w.measured) {
-      d.error = "no result";
-      d.status = report::Status::Unknown;
-    } else if (w.verified == false) {
+    } else if (d.verified == false) {
       d.error = "verification failed";
       d.status = report::Status::Critical;
     } else if (min_tflops && !(d.tflops && *d.tflops >= *min_tflops)) {

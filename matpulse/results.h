@@ -10,22 +10,17 @@
 #include "report.h"
 
 extern double elapse_time[kMaxDevices];  // milliseconds of the timed loop, per list entry
+extern bool elapse_measured[kMaxDevices];  // the worker's products all succeeded
 
 struct ResultSummary {
-  double avg_ms = 0;      // mean over the first dev_nums slots (failed workers count as 0)
+  double avg_ms = 0;      // mean over the measured workers; a failed worker has no figure
   double throughput = 0;  // aggregate tera-operations per second of all workers
 };
 
 ResultSummary summarize_results();
 void print_results();
 
-// How one worker ended; written by that worker only.
-struct WorkerOutcome {
-  bool measured = false;         // the timed loop ran without a library failure
-  std::optional<bool> verified;  // set with --v: PASS or FAIL
-  std::string error;             // the failure line, "" when none
-};
-extern WorkerOutcome worker_outcome[kMaxDevices];
+extern std::optional<bool> verify_outcome[kMaxDevices];  // with --v: PASS or FAIL, per list entry
 
 // One requested device of the run, judged against the thresholds of the command line.
 struct DeviceResult {

@@ -18,6 +18,7 @@ struct FailRule {
 
 struct SimConfig {
     std::vector<SimGpu> gpus;
+    SimRules rules = SimRules::generic;
     std::map<std::string, FailRule> fail;
     std::mutex mutex;  // guards the call counters
 };
@@ -115,6 +116,11 @@ SimConfig& config()
             gpu.total_bytes = static_cast<size_t>(mem_mb) << 20;
         read_capabilities(*c);
         read_failures(*c);
+        text = env("QUELVAN_SIM_RULES", "generic");
+        if (text == "nvidia")
+            c->rules = SimRules::nvidia;
+        else if (text != "generic")
+            bad_variable("QUELVAN_SIM_RULES", text, "expected generic or nvidia");
         return c;
     }();
     return *instance;
@@ -147,6 +153,7 @@ std::string sim_pci_bus_id(int index)
     std::snprintf(text, sizeof text, "0000:%02x:00.0", (index + 1) & 0xff);
     return text;
 }
+SimRules sim_rules() { return config().rules; }
 
 bool sim_should_fail(const char* api)
 {

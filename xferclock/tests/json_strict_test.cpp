@@ -23,12 +23,12 @@ TEST(XferclockStrict, ExitCodesAndDocuments) {
     std::string facts;
   };
   const Case cases[] = {
-      {"QUELVAN_SIM_GPUS=2", "", 0, 0, R"(["ok",[[0,4096],[1,4096],[0,8192],[1,8192]],null])"},
-      {"QUELVAN_SIM_GPUS=1", "--max-latency-us 0.000001", 0, 1, R"(["critical",[[0,4096],[0,8192]],null])"},
+      {"QUELVAN_SIM_GPUS=2", "", 0, 0, R"(["ok",[[0,4096],[1,4096],[0,8192],[1,8192]]])"},
+      {"QUELVAN_SIM_GPUS=1", "--max-latency-us 0.000001", 0, 1, R"(["critical",[[0,4096],[0,8192]]])"},
       {"QUELVAN_SIM_GPUS=0", "", 1, 2,
-       R"(["unknown",[],"Cuda failure xferclock.cpp:53: 'no CUDA-capable device is detected'"])"},
+       R"(["unknown",[],"Cuda failure xferclock.cpp:N: 'no CUDA-capable device is detected'"])"},
       {"QUELVAN_SIM_GPUS=1 QUELVAN_SIM_FAIL=cudaMalloc", "", 1, 2,
-       R"(["unknown",[],"Cuda failure xferclock.cpp:76: 'out of memory'"])"},
+       R"(["unknown",[],"Cuda failure xferclock.cpp:N: 'out of memory'"])"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(run(c.env, c.args).status, c.plain) << c.env << " " << c.args;
@@ -37,7 +37,7 @@ TEST(XferclockStrict, ExitCodesAndDocuments) {
     const testkit::CommandResult doc = run(c.env, c.args + " --json --strict");
     EXPECT_EQ(doc.status, c.strict) << c.env << " " << c.args;
     EXPECT_EQ(jsoncheck::schemaProblem("xferclock.v1.schema.json", doc.output), "") << doc.output;
-    EXPECT_EQ(jq("[.status, [.results[] | [.device, .size_bytes]], .error]", doc.output), c.facts) << c.env;
+    EXPECT_EQ(jq("[.status, [.results[] | [.device, .size_bytes]], (.error | values | sub(\":[0-9]+:\"; \":N:\"))]", doc.output), c.facts) << c.env;
   }
   const testkit::CommandResult d2h = run("QUELVAN_SIM_GPUS=1", "--mode --d2h --json");
   EXPECT_EQ(jq("[.direction, .repeats, (.results | all(.gpu_latency_us > 0 and .cpu_latency_us > 0))]", d2h.output),
