@@ -108,8 +108,8 @@ int main(int argc, char** argv) {
     app.add_flag("--json", json, "Print the result as one JSON document on standard output.");
     auto* checkFlag = app.add_flag("--check", check,
                  "Check the host against the expected state: one line, exit 0 healthy, 1 unhealthy, 2 unknown.");
-    app.add_option("--check-config", checkConfig, "Expected state for --check (a file of key = value lines).")
-        ->check(CLI::ExistingFile);
+    // An unreadable file is the check's own "cannot tell" (status 2), not a parse error.
+    app.add_option("--check-config", checkConfig, "Expected state for --check (a file of key = value lines).");
     app.add_option("--exit-codes", exitCodes, "Exit codes of --check: plain (0/1/2) or nagios (0/1/2/3).")
         ->check(CLI::IsMember({"plain", "nagios"}));
     app.add_option("--save-profile", saveProfile,

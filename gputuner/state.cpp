@@ -1,7 +1,5 @@
 #include "state.h"
 
-#include <cstdio>
-
 #include "diagnosis.h"
 #include "host.h"
 

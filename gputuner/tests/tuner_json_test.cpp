@@ -156,6 +156,8 @@ TEST_F(TunerJson, CheckTable) {
         {noGpuHost(), "", "--exit-codes nagios", "", 3, "UNKNOWN: no Quelvan GPU found"},
         {healthyHost(), "", "", "env PATH=/nonexistent ", 2, "UNKNOWN: setpci not found, install pciutils"},
         {healthyHost(), "bogus = 1\n", "", "", 2, "UNKNOWN: EXPECT line 1: unknown key \"bogus\""},
+        {healthyHost(), "", "--check-config /nonexistent/expect.conf", "", 2,
+         "UNKNOWN: cannot read /nonexistent/expect.conf"},
         {fakehost::demoHost(), "", "", "", 1, "CRITICAL: 0000:3c:00.0 acs on, expected off (+8 more)"},
     };
     for (const auto& c : cases) {
