@@ -25,7 +25,6 @@ fi
 
 work=$(mktemp -d /tmp/quelvan-slurm-XXXXXX)
 failures=0
-pids=()
 
 stop_all() {
     for pidfile in "$work/slurmd.pid" "$work/slurmctld.pid" "$work/munged.pid"; do
