@@ -2,16 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 
 #include "enum_device.h"
 #include "host.h"
+#include "metrics.h"
 #include "report.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -318,16 +316,8 @@ int saveProfileCommand(const std::string& file) {
     std::string error;
     const Profile profile = readProfile(gpus, error);
     if (!error.empty()) return fail(error + ", no profile saved");
-    // A temporary file renamed over the target, so a boot never reads half a profile.
-    const std::string temp = file + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        out << renderProfile(profile);
-        if (!out.flush()) return fail("cannot write " + temp);
-    }
-    std::error_code ec;
-    fs::rename(temp, file, ec);
-    if (ec) return fail("cannot write " + file + ": " + ec.message());
+    // Written atomically, so a boot never reads half a profile.
+    if (!report::writeFileAtomically(file, renderProfile(profile), &error)) return fail(error);
     std::printf("PCIe profile of %zu devices (%zu GPUs) saved to %s\n", profile.devices.size(), gpus.size(),
                 file.c_str());
     return 0;
