@@ -658,13 +658,56 @@ void getServiceStatusInfo(const std::string& unit, int& pid, int& status, int& c
                      out.c_str());
     return;
   }
-  static const std::regex main_pid(
-      "Main PID: ([0-9]+) \\(code=[a-zA-Z0-9]+, status=([0-9]+)\\/[a-zA-Z0-9]+\\)");
-  std::smatch m;
-  if (std::regex_search(out, m, main_pid)) {
+  main_pid_from_status(out, pid, code);
+}
+
+namespace {
+
+// Matches "Main PID: N (code=WORD, status=M/WORD)" at text[at]; N and M are decimal, WORD letters
+// and digits. Gives the positions of N and M.
+bool main_pid_at(const std::string& text, size_t at, size_t& pid, size_t& pid_end, size_t& status,
+                 size_t& status_end) {
+  size_t i = at;
+  const auto literal = [&](const char* word) {
+    const size_t n = strlen(word);
+    if (text.compare(i, n, word) != 0) return false;
+    i += n;
+    return true;
+  };
+  const auto run = [&](bool letters) {
+    const size_t start = i;
+    while (i < text.size()) {
+      const char c = text[i];
+      const bool digit = c >= '0' && c <= '9';
+      if (!(digit || (letters && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))))) break;
+      ++i;
+    }
+    return i > start;
+  };
+  if (!literal("Main PID: ")) return false;
+  pid = i;
+  if (!run(false)) return false;
+  pid_end = i;
+  if (!literal(" (code=") || !run(true) || !literal(", status=")) return false;
+  status = i;
+  if (!run(false)) return false;
+  status_end = i;
+  return literal("/") && run(true) && literal(")");
+}
+
+}  // namespace
+
+bool main_pid_from_status(const std::string& text, int& pid, int& code) {
+  // By hand rather than with std::regex, whose recursion per character overflows the stack on a
+  // long run of digits (service output can put anything into the status text).
+  for (size_t at = text.find("Main PID: "); at != std::string::npos;
+       at = text.find("Main PID: ", at + 1)) {
+    size_t p = 0, p_end = 0, s = 0, s_end = 0;
+    if (!main_pid_at(text, at, p, p_end, s, s_end)) continue;
     // from_chars leaves a number too large for an int unset instead of throwing.
-    const char* text = out.data();
-    std::from_chars(text + m.position(1), text + m.position(1) + m.length(1), pid);
-    std::from_chars(text + m.position(2), text + m.position(2) + m.length(2), code);
+    std::from_chars(text.data() + p, text.data() + p_end, pid);
+    std::from_chars(text.data() + s, text.data() + s_end, code);
+    return true;
   }
+  return false;
 }

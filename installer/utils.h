@@ -107,3 +107,6 @@ long get_required_space(std::string& message);  // from ./.size, -1 with message
 int is_space_fit(const std::string& dir);       // 0 fits, 1 does not, -1 unknown
 uint8_t is_installpath_valid(const std::string& path, bool skipSpaceCheck);
 void getServiceStatusInfo(const std::string& unit, int& pid, int& status, int& code);
+// The main process id and its status from the text of "systemctl status"; false (both left
+// unchanged) when the text holds no "Main PID:" line of that form.
+bool main_pid_from_status(const std::string& text, int& pid, int& code);

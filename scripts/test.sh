@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite three times: plain, under AddressSanitizer +
-# UndefinedBehaviorSanitizer, and the threaded programs' tests under ThreadSanitizer.
+# UndefinedBehaviorSanitizer, and the threaded programs' tests under ThreadSanitizer; then the
+# fuzzing stage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -16,4 +17,6 @@ run() { # build-dir label-filter cmake-args...
 run build "" 
 run build-asan "" -DQUELVAN_SANITIZE="address;undefined"
 run build-tsan threaded -DQUELVAN_SANITIZE=thread -DQUELVAN_DIRS="testing;platform;matpulse;xferclock;vidprobe"
+# Every parser of outside input under libFuzzer for a short fixed time (build-fuzz, clang).
+bash scripts/fuzz.sh
 echo "test: all suites passed"

@@ -72,8 +72,9 @@ struct Service {
   unsigned expected_process_status : 8;   // with a non-zero expected_status
 };
 
-// The required system utilities of a driver build (PreInstallation checks them).
-extern Util __utils[17];
+// The required system utilities of a driver build. Constant: each check takes a copy and
+// reads the found flags from it, so no flag outlives the check.
+extern const Util __utils[17];
 
 // The driver's uninstall manifest (a fixed host path).
 inline constexpr const char* uninstall_manifest_path =

@@ -6,6 +6,7 @@
 #include "installer/driver/driver_installer.h"
 #include "installer/host.h"
 #include "installer/logger.h"
+#include "installer/process_state.h"
 
 const file_trans fts[3] = {
     {"./conf/quelvanostrel-init@.service", "/lib/systemd/system"},
@@ -126,6 +127,7 @@ uint8_t DriverInstaller::do_install_service(Service service, int env, std::strin
                      code_banner(CODE_SERVICE_INSTALL).c_str());
     return CODE_SERVICE_INSTALL;
   }
+  auto& cache = process_state.digests;
   auto it = cache.find(service.name);
   std::string digest = it != cache.end() ? it->second : md5sum(service.files[0].source);
   if (it == cache.end() && !digest.empty()) cache[service.name] = digest;
