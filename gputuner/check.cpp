@@ -12,6 +12,7 @@
 #include "health.h"
 #include "host.h"
 #include "json_output.h"
+#include "metrics_output.h"
 
 namespace {
 
@@ -37,6 +38,8 @@ std::string render(const CheckOptions& options, const TunerReport& r) {
 int finish(const CheckOptions& options, const TunerReport& r) {
     std::fputs(render(options, r).c_str(), stdout);
     std::fflush(stdout);
+    // A metrics file that cannot be written is told on standard error; the check's verdict stands.
+    if (!options.promFile.empty()) report::writeMetrics(options.promFile, tunerMetrics(r), "gputuner");
     return report::exitCode(r.status, options.exitCodes);
 }
 

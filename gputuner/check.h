@@ -11,6 +11,7 @@ struct CheckOptions {
     std::string configFile;  // "" for the defaults
     report::ExitCodes exitCodes = report::ExitCodes::Plain;
     std::string version;
+    std::string promFile;  // "" for none; else the metrics file to write
 };
 
 // Prints the line (or the document) and returns the exit code.

@@ -12,6 +12,7 @@
 #include "enum_device.h"
 #include "host.h"
 #include "json_output.h"
+#include "profile.h"
 #include "settings.h"
 #include "topology.h"
 
@@ -84,7 +85,7 @@ int runJson(const std::string& topo, bool list, bool trace, bool disableAcs, boo
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string topo, mps, mrrs, timeoutDis;
+    std::string topo, mps, mrrs, timeoutDis, saveProfile, applyProfile;
     bool list = false, trace = false, enableAcs = false, disableAcs = false, enableExtend = false, version = false;
 
     CLI::App app{"A tool that can diagnose and resolve issues of p2p, d2h and h2d blockage or slowdown.", ""};
@@ -105,12 +106,23 @@ int main(int argc, char** argv) {
     bool json = false, check = false;
     std::string checkConfig, exitCodes = "plain";
     app.add_flag("--json", json, "Print the result as one JSON document on standard output.");
-    app.add_flag("--check", check,
+    auto* checkFlag = app.add_flag("--check", check,
                  "Check the host against the expected state: one line, exit 0 healthy, 1 unhealthy, 2 unknown.");
     // An unreadable file is the check's own "cannot tell" (status 2), not a parse error.
     app.add_option("--check-config", checkConfig, "Expected state for --check (a file of key = value lines).");
     app.add_option("--exit-codes", exitCodes, "Exit codes of --check: plain (0/1/2) or nagios (0/1/2/3).")
         ->check(CLI::IsMember({"plain", "nagios"}));
+    app.add_option("--save-profile", saveProfile,
+                   "Save the PCIe settings of the GPUs and their ports (ACS, extend, MPS, MRRS, completion timeout) to FILE.")
+        ->option_text("FILE");
+    app.add_option("--apply-profile", applyProfile,
+                   "Apply a saved PCIe profile, read every value back and report what changed.")
+        ->option_text("FILE");
+    std::string promFile;
+    app.add_option("--prom-file", promFile,
+                   "With --check: also write Prometheus metrics to FILE (for node_exporter's textfile collector).")
+        ->option_text("FILE")
+        ->needs(checkFlag);
 
     try {
         app.parse(argc, argv);
@@ -118,11 +130,14 @@ int main(int argc, char** argv) {
         return app.exit(e);
     }
     if (check) {
-        CheckOptions options{json, checkConfig, report::ExitCodes::Plain, kVersion};
+        CheckOptions options{json, checkConfig, report::ExitCodes::Plain, kVersion, promFile};
         report::parseExitCodes(exitCodes, &options.exitCodes);
         return runCheck(options);
     }
     if (json && !host::isRoot()) return failDocument("requires root privileges");
+    // The profile options answer with their own exit codes (0 done, 1 not applied, 2 unusable).
+    if (!saveProfile.empty()) return saveProfileCommand(saveProfile);
+    if (!applyProfile.empty()) return applyProfileCommand(applyProfile);
     if (!host::isRoot()) {
         std::printf("Requires root privileges.\n");
         return -1;

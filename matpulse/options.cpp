@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "json_output.h"
+#include "metrics_output.h"
 #include "matrices.h"
 #include "matrix_layout.h"
 #include "params.h"
@@ -36,6 +37,7 @@ constexpr bool dft_trans_b[4][kNumDataTypes] = {
 bool json_output = false;
 bool strict_mode = false;
 std::optional<double> min_tflops;
+std::string prom_file;
 
 int hardware_threads() { return static_cast<int>(std::thread::hardware_concurrency()); }
 
@@ -70,6 +72,7 @@ void app_add_option(CLI::App& app) {
                "Exit 1 when a verification or threshold fails, 2 when no device or initialisation fails.");
   app.add_option("--min-tflops", min_tflops, "Lowest TFLOPs (TOPs for INT8) each device must reach.")
       ->check(CLI::NonNegativeNumber);
+  app.add_option("--prom-file", prom_file, "Also write Prometheus metrics of the run to FILE.")->option_text("FILE");
 }
 
 int check_params() {
@@ -198,6 +201,7 @@ int run_matpulse(const CLI::App& app) {
   } else {
     run = run_benchmark(app);
   }
+  if (!prom_file.empty()) report::writeMetrics(prom_file, matpulse_metrics(run), "matpulse");
   // Today's runs end with 0 whatever happened; --strict gives the status its code.
   return strict_mode ? report::exitCode(run.status) : 0;
 }

@@ -124,6 +124,18 @@ CUresult cuDeviceGetName(char* name, int len, CUdevice dev)
     return CUDA_SUCCESS;
 }
 
+CUresult cuDeviceGetPCIBusId(char* pciBusId, int len, CUdevice dev)
+{
+    if (!pciBusId || len <= 0)
+        return CUDA_ERROR_INVALID_VALUE;
+    if (ready() != CUDA_SUCCESS)
+        return ready();
+    if (dev < 0 || dev >= sim_gpu_count())
+        return CUDA_ERROR_INVALID_DEVICE;
+    std::snprintf(pciBusId, static_cast<size_t>(len), "%s", sim_pci_bus_id(dev).c_str());
+    return CUDA_SUCCESS;
+}
+
 CUresult cuCtxCreate_v2(CUcontext* pctx, unsigned int flags, CUdevice dev)
 {
     (void)flags;

@@ -122,6 +122,16 @@ cudaError_t cudaGetDevice(int* device)
     return cudaSuccess;
 }
 
+cudaError_t cudaDeviceGetPCIBusId(char* pciBusId, int len, int device)
+{
+    if (!pciBusId || len <= 0)
+        return done(cudaErrorInvalidValue);
+    if (!valid_device(device))
+        return done(cudaErrorInvalidDevice);
+    std::snprintf(pciBusId, static_cast<size_t>(len), "%s", sim_pci_bus_id(device).c_str());
+    return cudaSuccess;
+}
+
 cudaError_t cudaGetDeviceProperties(cudaDeviceProp* prop, int device)
 {
     if (sim_should_fail("cudaGetDeviceProperties"))

@@ -159,6 +159,12 @@ int sim_gpu_count() { return static_cast<int>(config().gpus.size()); }
 
 const SimGpu& sim_gpu(int index) { return config().gpus.at(static_cast<size_t>(index)); }
 
+std::string sim_pci_bus_id(int index)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0000:%02x:00.0", (index + 1) & 0xff);
+    return text;
+}
 SimRules sim_rules() { return config().rules; }
 
 bool sim_should_fail(const char* api)

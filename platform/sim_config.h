@@ -58,6 +58,8 @@ bool read_sim_settings(const char* gpus, const char* cc, const char* mem_mb, con
 // The emulated GPUs, configured from the environment on first use.
 int sim_gpu_count();
 const SimGpu& sim_gpu(int index);
+// The PCI address an emulated GPU reports, "0000:01:00.0" for the first: one bus per GPU.
+std::string sim_pci_bus_id(int index);
 SimRules sim_rules();
 
 // Counts one call of `api` and says whether this call is to fail by QUELVAN_SIM_FAIL. Every

@@ -15,6 +15,7 @@ packages=(
   # test-only: fuzzing, package checks, schema validation, the fleet peers
   clang libclang-rt-14-dev lintian devscripts python3-jsonschema jq
   prometheus prometheus-node-exporter slurmd slurmctld slurm-client munge
+  systemd iproute2 curl
 )
 
 missing=()

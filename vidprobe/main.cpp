@@ -15,6 +15,7 @@
 #include "cuda_check.h"
 #include "decode_threads.h"
 #include "json_output.h"
+#include "metrics_output.h"
 #include "options.h"
 #include "report.h"
 
@@ -105,11 +106,10 @@ void writeDocument(const VidResult& r) {
 
 // The end of a run that stopped early: today's status, or 2 under --strict.
 int stopped(int status, const std::string& reason) {
-    if (config.json) {
-        VidResult r;
-        r.error = reason;
-        writeDocument(r);
-    }
+    VidResult r;
+    r.error = reason;
+    if (config.json) writeDocument(r);
+    if (config.promFile) report::writeMetrics(config.promFile, vidprobeMetrics(r, config.minor), "vidprobe");
     return config.strict ? report::exitCode(report::Status::Unknown) : status;
 }
 
@@ -221,5 +221,6 @@ int main(int argc, char** argv) {
     const VidResult result =
         collectResult(config, created, timings, std::vector<int64_t>(instance_frames, instance_frames + count), rate);
     if (config.json) writeDocument(result);
+    if (config.promFile) report::writeMetrics(config.promFile, vidprobeMetrics(result, config.minor), "vidprobe");
     return config.strict ? report::exitCode(result.status) : 0;
 }

@@ -31,6 +31,7 @@ enum LongOption {
     kDisableReorder,
     kJson,
     kStrict,
+    kPromFile,
 };
 
 const option kLongOptions[] = {
@@ -56,6 +57,7 @@ const option kLongOptions[] = {
     {"disable-reorder", required_argument, nullptr, kDisableReorder},
     {"json", no_argument, nullptr, kJson},
     {"strict", no_argument, nullptr, kStrict},
+    {"prom-file", required_argument, nullptr, kPromFile},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -188,6 +190,7 @@ ParseResult parseOptions(int argc, char** argv, RunConfig& cfg, std::string& err
         }
         case kJson: cfg.json = 1; break;
         case kStrict: cfg.strict = 1; break;
+        case kPromFile: cfg.promFile = optarg; break;
         default: break; // --core-num, --coreIdx: accepted for compatibility, no effect
         }
     }
@@ -226,6 +229,7 @@ void printHelp(FILE* out, const char* argv0) {
         "--json                      print the result as one JSON document on standard output.",
         "--strict                    exit 1 below --min-fps, 2 when no decoder or device can start.",
         "--min-fps                   lowest total fps of the run (with --strict).",
+        "--prom-file FILE            also write Prometheus metrics of the run to FILE.",
     };
     for (const char* line : lines) std::fprintf(out, "%s\n", line);
 }

@@ -36,6 +36,7 @@ struct RunConfig {
     int32_t json;    // --json: one JSON document on standard output
     int32_t strict;  // --strict: exit codes that tell a failure
     double minFps;   // --min-fps; 0: no threshold
+    const char* promFile;  // --prom-file (points into argv); null: no metrics
 };
 
 enum class ParseResult { Run, Help, Refused };

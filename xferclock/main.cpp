@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "json_output.h"
+#include "metrics_output.h"
 #include "options.h"
 #include "report.h"
 #include "xferclock.h"
@@ -96,5 +97,7 @@ int main(int argc, char** argv)
         to_stderr.reset();
         report::printJson(xferclock_document(result, kXferclockVersion));
     }
+    if (!settings.prom_file.empty())
+        report::writeMetrics(settings.prom_file, xferclock_metrics(result), "xferclock");
     return settings.strict ? report::exitCode(result.status) : 0;
 }

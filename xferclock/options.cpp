@@ -183,6 +183,11 @@ ParseOutcome parse_arguments(const std::vector<std::string>& args,
             s.json = true;
         if (arg == "--strict")
             s.strict = true;
+        if (arg == "--prom-file") {
+            if (!take_value())
+                return missing("--prom-file");
+            s.prom_file = arg;
+        }
         if (arg == "--max-latency-us") {
             if (!take_value())
                 return missing("--max-latency-us");

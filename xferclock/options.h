@@ -15,6 +15,7 @@ struct XferSettings {
     bool json = false;    // one JSON document on standard output
     bool strict = false;  // exit codes that tell a failure
     double max_latency_us = -1;  // --max-latency-us; -1: not given
+    std::string prom_file;       // --prom-file; "": no metrics
 };
 
 // What the reader decided: run the test, or end now with `message` printed on the standard

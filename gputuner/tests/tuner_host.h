@@ -58,10 +58,13 @@ protected:
         fs::remove_all(dir);
         ASSERT_EQ(fakehost::writeHost(dir, devices), dir);
     }
-    Result run(const std::string& args, const std::string& env = "") {
+    // Runs a shell command (no single quotes) with the fake host in place; standard error dropped.
+    Result inHost(const std::string& command) {
         return runShell("unshare -m --propagation private sh -c 'mount --bind " + dir + "/bus/pci /sys/bus/pci && "
-                        "mount --bind " + dir + "/devices /sys/devices && exec " + env + GPUTUNER_PATH " " + args +
-                        "' 2>/dev/null");
+                        "mount --bind " + dir + "/devices /sys/devices && " + command + "' 2>/dev/null");
+    }
+    Result run(const std::string& args, const std::string& env = "") {
+        return inHost("exec " + env + GPUTUNER_PATH " " + args);
     }
     long config(const std::string& busId, uint32_t offset, int width) {
         return fakehost::readConfig(fakehost::configPath(dir, devices, busId), offset, width);

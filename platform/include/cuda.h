@@ -34,6 +34,7 @@ CUresult cuInit(unsigned int Flags);
 CUresult cuDeviceGetCount(int* count);
 CUresult cuDeviceGet(CUdevice* device, int ordinal);
 CUresult cuDeviceGetName(char* name, int len, CUdevice dev);
+CUresult cuDeviceGetPCIBusId(char* pciBusId, int len, CUdevice dev);
 CUresult cuCtxCreate_v2(CUcontext* pctx, unsigned int flags, CUdevice dev);
 CUresult cuCtxDestroy_v2(CUcontext ctx);
 CUresult cuCtxPushCurrent_v2(CUcontext ctx);

@@ -54,6 +54,7 @@ cudaError_t cudaGetDeviceCount(int* count);
 cudaError_t cudaSetDevice(int device);
 cudaError_t cudaGetDevice(int* device);
 cudaError_t cudaGetDeviceProperties(struct cudaDeviceProp* prop, int device);
+cudaError_t cudaDeviceGetPCIBusId(char* pciBusId, int len, int device);
 cudaError_t cudaDeviceSynchronize(void);
 
 cudaError_t cudaMalloc(void** devPtr, size_t size);
