@@ -14,6 +14,7 @@ run() { # build-dir label-filter cmake-args...
 }
 
 run build "" 
+bash scripts/package_test.sh build-pkg
 run build-asan "" -DQUELVAN_SANITIZE="address;undefined"
 run build-tsan threaded -DQUELVAN_SANITIZE=thread -DQUELVAN_DIRS="testing;platform;matpulse;xferclock;vidprobe"
 echo "test: all suites passed"
