@@ -74,12 +74,13 @@ set(CPACK_PACKAGE_VENDOR "Quelvan")
 set(CPACK_PACKAGE_CONTACT "Quelvan Ostrel utilities maintainers <ostrel-utils@quelvan.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "PCIe tuner and GPU benchmarks for Quelvan Ostrel GPU hosts")
 set(CPACK_PACKAGE_DESCRIPTION
-"Command-line utilities for administrators of hosts with Quelvan GPUs on PCI Express:
-gputuner lists the GPUs, draws their PCIe topology, traces the usual causes of slow
-transfers and changes ACS, MaxPayload, MaxReadReq and the completion time-out;
-matpulse (GEMM throughput) and xferclock (copy latency) benchmark the GPUs through the
-CUDA runtime. The emulated flavours matpulse-sim, xferclock-sim and vidprobe-sim run the
-same programs on the host CPU, for hosts without GPUs.")
+"Command-line utilities for administrators of hosts with Quelvan GPUs
+on PCI Express: gputuner lists the GPUs, draws their PCIe topology,
+traces the usual causes of slow transfers and changes ACS, MaxPayload,
+MaxReadReq and the completion time-out; matpulse (GEMM throughput) and
+xferclock (copy latency) benchmark the GPUs through the CUDA runtime.
+The emulated flavours matpulse-sim, xferclock-sim and vidprobe-sim run
+the same programs on the host CPU, for hosts without GPUs.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -73,6 +73,8 @@ printf '%s\n' "${lintian_out:-(no tags)}"
 echo "package: lintian OK (no errors; $(grep -c '^W:' <<<"$lintian_out" || true) warnings)"
 
 step "hardening-check"
+# Control-flow protection is left out of the check: Debian 12's C start-up files carry no CET
+# marking, so no program linked on it can show one, whatever it was compiled with.
 mapfile -t programs < <(find "$root/usr/bin" "$root/usr/sbin" -type f | sort)
-hardening-check "${programs[@]}" | sed "s|$root||" || fail "hardening-check found an unhardened binary"
+hardening-check --nocfprotection "${programs[@]}" | sed "s|$root||" || fail "hardening-check found an unhardened binary"
 echo "package: all checks passed"
