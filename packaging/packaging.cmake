@@ -115,6 +115,7 @@ if(TARGET ostrel-toolbox-installer)
     endif()
   endforeach()
   set(bundle_tar ${PROJECT_BINARY_DIR}/ostrel-toolbox-${PROJECT_VERSION}.tar.gz)
+  file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/bundle)
   add_custom_target(bundle
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${bundle_dir}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${bundle_dir}/bin
