@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite three times: plain, under AddressSanitizer +
-# UndefinedBehaviorSanitizer, and the threaded programs' tests under ThreadSanitizer.
+# UndefinedBehaviorSanitizer, and the threaded programs' tests under ThreadSanitizer; after the
+# plain run the Debian package is built in a Release tree and checked (scripts/package_test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

@@ -81,12 +81,12 @@ void run_test(const std::vector<int>& devices, const std::vector<int64_t>& sizes
         for (int r = 0; r < repeats; ++r) {
             for (size_t d = 0; d < gpus.size(); ++d) {
                 CHECK_CUDA(cudaSetDevice(devices[d]));
-                if (mode == 0)
-                    CHECK_CUDA(cudaMemcpyAsync(gpus[d].device, gpus[d].host, bytes,
-                                               cudaMemcpyHostToDevice, gpus[d].stream));
-                else
-                    CHECK_CUDA(cudaMemcpyAsync(gpus[d].host, gpus[d].device, bytes,
-                                               cudaMemcpyDeviceToHost, gpus[d].stream));
+                if (mode == 0) {
+                    CHECK_CUDA(cudaMemcpyAsync(gpus[d].device, gpus[d].host, bytes, cudaMemcpyHostToDevice, gpus[d].stream));
+                } else {
+                    // A checked call stays on one line: GCC and clang disagree on __LINE__ across lines.
+                    CHECK_CUDA(cudaMemcpyAsync(gpus[d].host, gpus[d].device, bytes, cudaMemcpyDeviceToHost, gpus[d].stream));
+                }
             }
         }
         for (size_t d = 0; d < gpus.size(); ++d) {
