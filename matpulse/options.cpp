@@ -143,14 +143,15 @@ int run_matpulse(const CLI::App& app) {
   if (check_params() != 0) return 0;
   device_type = static_cast<uint32_t>(get_device_type(dev_index_list[0]));
   set_default_params(app);
-  if (check_matrix_sizes() != 0) return 0;
+  if (check_matrix_sizes() != 0 || check_product_fits() != 0) return 0;
   print_benchmark_info();
   if (!prepare_matrix()) {
     std::printf("Host memory allocation error.\n");
     return 0;
   }
   std::vector<std::thread> test_threads;
-  for (int i = 0; i < dev_nums; ++i) test_threads.emplace_back(test_gemm_worker, dev_index_list[i], &elapse_time[i]);
+  for (int i = 0; i < dev_nums; ++i)
+    test_threads.emplace_back([i] { elapse_measured[i] = test_gemm_worker(dev_index_list[i], &elapse_time[i]); });
   for (auto& t : test_threads) t.join();
   print_results();
   deconstruct_host_matrixes();

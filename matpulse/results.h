@@ -5,9 +5,10 @@
 #include "params.h"
 
 extern double elapse_time[kMaxDevices];  // milliseconds of the timed loop, per list entry
+extern bool elapse_measured[kMaxDevices];  // the worker's products all succeeded
 
 struct ResultSummary {
-  double avg_ms = 0;      // mean over the first dev_nums slots (failed workers count as 0)
+  double avg_ms = 0;      // mean over the measured workers; a failed worker has no figure
   double throughput = 0;  // aggregate tera-operations per second of all workers
 };
 

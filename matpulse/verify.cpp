@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -24,6 +25,17 @@ double tolerance() {
   }
 }
 
+// The largest finite value of each floating element type.
+template <typename T>
+double largest_finite() {
+  if constexpr (std::is_same_v<T, half_t>)
+    return 65504.0;
+  else if constexpr (std::is_same_v<T, bf16_t>)
+    return 3.3895313892515355e38;
+  else
+    return std::numeric_limits<T>::max();
+}
+
 template <typename T>
 bool verify_and_print(const void* gpu_c) {
   const T* gpu = static_cast<const T*>(gpu_c);
@@ -36,6 +48,7 @@ bool verify_and_print(const void* gpu_c) {
 template <typename T>
 bool verify_matrix(const T* gpu, const double* ref, int rows, int cols) {
   bool pass = true;
+  bool overflow = false;  // a value beyond the element type's range
   const double tol = tolerance();
   for (int i = 0; i < cols; ++i) {
     for (int j = 0; j < rows; ++j) {
@@ -50,7 +63,10 @@ bool verify_matrix(const T* gpu, const double* ref, int rows, int cols) {
       } else {
         double g = to_double(gpu[idx]);
         double d = std::fabs(g) > 1 ? g : 1.0;
-        if (std::fabs((g - r) / d) > tol) {
+        // A comparison with NaN is false: an infinite or NaN result must fail by itself.
+        bool lost = !std::isfinite(g) && std::isfinite(r);
+        if (!std::isfinite(g) || std::fabs(r) > largest_finite<T>()) overflow = true;
+        if (lost || std::fabs((g - r) / d) > tol) {
           std::printf("Error: result[%d, %d] = %f, but  ref[%d, %d] = %f   idx=%d\n", j + 1, i + 1, g, j + 1, i + 1, r,
                       idx);
           pass = false;
@@ -58,6 +74,9 @@ bool verify_matrix(const T* gpu, const double* ref, int rows, int cols) {
       }
     }
   }
+  if (!pass && overflow)
+    std::printf("The results overflow %s (largest finite value %g): use --limit to choose a smaller input range.\n",
+                data_type_str[data_type], largest_finite<T>());
   std::printf(pass ? "PASS!\n" : "FAIL!\n");
   return pass;
 }

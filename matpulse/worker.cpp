@@ -28,14 +28,21 @@ constexpr GemmTypes gemm_gpu_types[kNumDataTypes] = {
     {CUDA_R_64F, CUDA_R_64F, CUDA_R_64F, CUDA_R_64F},      // FP64
 };
 
+// NVIDIA recommends this much for the split-K and stream-K kernels on recent GPUs.
+constexpr size_t kWorkspaceBytes = 32u << 20;
+
 // Everything one worker holds; release() frees it in any state.
 struct Worker {
   bool int_path = false;  // INT8 on capability 7.0: 32-bit C, integer scale
+  bool lt_product = false;  // issued through cublasLtMatmul
   GemmTypes types{};
   cublasLtHandle_t lt = nullptr;
   cublasHandle_t blas = nullptr;
   void* host[3] = {};
   void* dev[3] = {};  // A, B, C (the product is computed in place into C)
+  int rows[3] = {}, cols[3] = {};  // A, B, C as uploaded
+  void* workspace = nullptr;
+  cublasLtMatmulAlgo_t algo{};
   cublasOperation_t op_a = CUBLAS_OP_N, op_b = CUBLAS_OP_N;
   cublasLtMatmulDesc_t desc = nullptr;
   cublasLtMatrixLayout_t layout[3] = {};
@@ -54,6 +61,7 @@ struct Worker {
     for (auto& h : host) std::free(h), h = nullptr;
     for (auto& d : dev)
       if (d) cudaFree(d), d = nullptr;
+    if (workspace) cudaFree(workspace), workspace = nullptr;
     if (extra) cudaFree(extra), extra = nullptr;
   }
 };
@@ -80,9 +88,22 @@ cublasStatus_t issue_product(const Worker& w) {
       const void* a = w.int_path ? static_cast<const void*>(&w.alpha_i) : &w.alpha_f;
       const void* b = w.int_path ? static_cast<const void*>(&w.beta_i) : &w.beta_f;
       return cublasLtMatmul(w.lt, w.desc, a, w.dev[0], w.layout[0], w.dev[1], w.layout[1], b, w.dev[2],
-                            w.layout[2], w.dev[2], w.layout[2], nullptr, nullptr, 0, nullptr);
+                            w.layout[2], w.dev[2], w.layout[2], &w.algo, w.workspace, kWorkspaceBytes, nullptr);
     }
   }
+}
+
+// The operation flags and the uploaded shapes. INT8 goes up as A^T (K x M) and B (K x N).
+void plan_layout(Worker& w) {
+  const MatrixLayout* src[3] = {&MA, &MB, &MC};
+  for (int i = 0; i < 3; ++i) w.rows[i] = src[i]->rows, w.cols[i] = src[i]->cols;
+  w.op_a = trans_a ? CUBLAS_OP_T : CUBLAS_OP_N;
+  w.op_b = trans_b ? CUBLAS_OP_T : CUBLAS_OP_N;
+  if (data_type != kINT8) return;
+  int m = static_cast<int>(gemm_m), n = static_cast<int>(gemm_n), k = static_cast<int>(gemm_k);
+  w.op_a = CUBLAS_OP_T, w.op_b = CUBLAS_OP_N;
+  w.rows[0] = k, w.cols[0] = m;
+  w.rows[1] = k, w.cols[1] = n;
 }
 
 bool copy_host(Worker& w) {
@@ -90,7 +111,13 @@ bool copy_host(Worker& w) {
   for (int i = 0; i < 3; ++i) {
     w.host[i] = std::malloc(src[i]->bytes ? src[i]->bytes : 1);
     if (!w.host[i]) return false;
-    std::memcpy(w.host[i], src[i]->data, src[i]->bytes);
+    // INT8 uploads A transposed and B as it is: a copy stored the other way round is transposed.
+    bool flip = data_type == kINT8 && ((i == 0 && !trans_a) || (i == 1 && trans_b));
+    if (flip)
+      MatrixLayout::transpose(static_cast<int8_t*>(w.host[i]), static_cast<const int8_t*>(src[i]->data),
+                              src[i]->rows, src[i]->cols);
+    else
+      std::memcpy(w.host[i], src[i]->data, src[i]->bytes);
   }
   return true;
 }
@@ -99,7 +126,8 @@ bool copy_host(Worker& w) {
 bool upload(Worker& w) {
   size_t c_bytes = w.int_path ? 4 * static_cast<size_t>(MC.count) : MC.bytes;
   if (cudaMalloc(&w.dev[0], MA.bytes) != cudaSuccess || cudaMalloc(&w.dev[1], MB.bytes) != cudaSuccess ||
-      cudaMalloc(&w.dev[2], c_bytes) != cudaSuccess)
+      cudaMalloc(&w.dev[2], c_bytes) != cudaSuccess ||
+      (w.lt_product && cudaMalloc(&w.workspace, kWorkspaceBytes) != cudaSuccess))
     return false;
   cudaMemcpy(w.dev[0], w.host[0], MA.bytes, cudaMemcpyHostToDevice);
   cudaMemcpy(w.dev[1], w.host[1], MB.bytes, cudaMemcpyHostToDevice);
@@ -124,12 +152,41 @@ cublasStatus_t describe(Worker& w) {
     s = cublasLtMatmulDescSetAttribute(w.desc, CUBLASLT_MATMUL_DESC_TRANSA, &op_a, sizeof op_a);
   if (s == CUBLAS_STATUS_SUCCESS)
     s = cublasLtMatmulDescSetAttribute(w.desc, CUBLASLT_MATMUL_DESC_TRANSB, &op_b, sizeof op_b);
-  const MatrixLayout* src[3] = {&MA, &MB, &MC};
   for (int i = 0; i < 3 && s == CUBLAS_STATUS_SUCCESS; ++i)
     s = cublasLtMatrixLayoutCreate(&w.layout[i], static_cast<cudaDataType>(i < 2 ? w.types.ab : w.types.c),
-                                   static_cast<uint64_t>(src[i]->rows), static_cast<uint64_t>(src[i]->cols),
-                                   src[i]->rows);
+                                   static_cast<uint64_t>(w.rows[i]), static_cast<uint64_t>(w.cols[i]), w.rows[i]);
   return s;
+}
+
+// The library's best algorithm for this product within the workspace, chosen once per worker.
+cublasStatus_t choose_algorithm(Worker& w, int* found) {
+  cublasLtMatmulPreference_t pref = nullptr;
+  uint64_t max_workspace = kWorkspaceBytes;
+  cublasLtMatmulHeuristicResult_t best{};
+  *found = 0;
+  cublasStatus_t s = cublasLtMatmulPreferenceCreate(&pref);
+  if (s == CUBLAS_STATUS_SUCCESS)
+    s = cublasLtMatmulPreferenceSetAttribute(pref, CUBLASLT_MATMUL_PREF_MAX_WORKSPACE_BYTES, &max_workspace,
+                                             sizeof max_workspace);
+  if (s == CUBLAS_STATUS_SUCCESS)
+    s = cublasLtMatmulAlgoGetHeuristic(w.lt, w.desc, w.layout[0], w.layout[1], w.layout[2], w.layout[2], pref, 1,
+                                       &best, found);
+  if (pref) cublasLtMatmulPreferenceDestroy(pref);
+  if (s == CUBLAS_STATUS_SUCCESS && *found > 0) w.algo = best.algo;
+  return s;
+}
+
+// Ends the worker after a failed product: no figure comes from failed calls.
+bool product_failed(Worker& w) {
+  report_status(w, w.status);
+  return false;
+}
+
+// Kernels report their faults only when waited for.
+bool execution_failed(Worker& w, int device, cudaError_t status) {
+  w.release();
+  std::printf("GPU execution failed on device %d: %s\n", device, cudaGetErrorString(status));
+  return false;
 }
 
 double elapsed_ms(std::chrono::steady_clock::time_point since) {
@@ -149,7 +206,14 @@ void get_high_memory_usage(void** extra) {
   }
 }
 
-void test_gemm_worker(int device, double* elapsed) {
+int check_product_fits() {
+  if (data_type != kINT8 || !gpu_int8_needs_multiple_of_4() || (gemm_m % 4 == 0 && gemm_k % 4 == 0)) return 0;
+  std::printf("INT8 products on this GPU need M and K to be multiples of 4 (M = %u, K = %u): choose other sizes.\n",
+              gemm_m, gemm_k);
+  return 1;
+}
+
+bool test_gemm_worker(int device, double* elapsed) {
   Worker w;
   cudaSetDevice(device);
   cublasStatus_t lt_status = cublasLtCreate(&w.lt);
@@ -159,26 +223,36 @@ void test_gemm_worker(int device, double* elapsed) {
     if (blas_status != CUBLAS_STATUS_SUCCESS) w.blas = nullptr;
     w.release();
     std::printf("Error: cannot init BLASLt lib. Device idx: %d\n", device);
-    return;
+    return false;
   }
 
   w.types = gemm_gpu_types[data_type];
   w.int_path = data_type == kINT8 && device_type == kCC70;
   if (w.int_path) w.types.scale = w.types.c = CUDA_R_32I;
-  w.op_a = trans_a ? CUBLAS_OP_T : CUBLAS_OP_N;
-  w.op_b = trans_b ? CUBLAS_OP_T : CUBLAS_OP_N;
+  w.lt_product = data_type != kBF16 && data_type != kFP64;
+  plan_layout(w);
 
   if (!copy_host(w)) {
     w.release();
     std::printf("Host memory allocation error.\n");
-    return;
+    return false;
   }
   if (!upload(w)) {
     w.release();
     std::printf("GPU memory allocation error.\n");
-    return;
+    return false;
   }
-  if (cublasStatus_t s = describe(w); s != CUBLAS_STATUS_SUCCESS) return report_status(w, s);
+  if (cublasStatus_t s = describe(w); s != CUBLAS_STATUS_SUCCESS) return report_status(w, s), false;
+  if (w.lt_product) {
+    int found = 0;
+    cublasStatus_t s = choose_algorithm(w, &found);
+    if (s != CUBLAS_STATUS_SUCCESS || found == 0) {
+      w.release();
+      std::printf("cuBLASLt found no algorithm for this product on device %d (status %d).\n", device,
+                  static_cast<int>(s));
+      return false;
+    }
+  }
 
   w.alpha_f = alpha;
   w.beta_f = beta;
@@ -189,32 +263,36 @@ void test_gemm_worker(int device, double* elapsed) {
   if (high_memory_usage) get_high_memory_usage(&w.extra);
   w.status = CUBLAS_STATUS_SUCCESS;
 
-  // Power phase: load only, never measured.
+  // Power phase: load only, never measured; it ends at the first failed product.
   if (duration > 0) {
     auto start = std::chrono::steady_clock::now();
     double limit = 3.6e6 * duration;
     do {
-      w.status = issue_product(w);
+      if ((w.status = issue_product(w)) != CUBLAS_STATUS_SUCCESS) return product_failed(w);
       if (delay > 0) std::this_thread::sleep_for(std::chrono::microseconds(delay));
     } while (elapsed_ms(start) <= limit);
   }
 
   w.status = issue_product(w);  // warm-up keeps one-time setup out of the timing
-  cudaDeviceSynchronize();
+  cudaError_t done = cudaDeviceSynchronize();
+  if (w.status != CUBLAS_STATUS_SUCCESS) return product_failed(w);
+  if (done != cudaSuccess) return execution_failed(w, device, done);
 
   auto start = std::chrono::steady_clock::now();
-  for (uint32_t i = 0; i < loop_num; ++i) w.status = issue_product(w);
-  cudaDeviceSynchronize();
-  *elapsed = elapsed_ms(start);
-
-  if (w.status != CUBLAS_STATUS_SUCCESS) return report_status(w, w.status);
+  for (uint32_t i = 0; i < loop_num && w.status == CUBLAS_STATUS_SUCCESS; ++i) w.status = issue_product(w);
+  done = cudaDeviceSynchronize();
+  double ms = elapsed_ms(start);
+  if (w.status != CUBLAS_STATUS_SUCCESS) return product_failed(w);
+  if (done != cudaSuccess) return execution_failed(w, device, done);
+  *elapsed = ms;
   if (verify_res) verify_results(w.dev[2]);
 
   cublasStatus_t s = cublasLtDestroy(w.lt);
   w.lt = nullptr;
-  if (s != CUBLAS_STATUS_SUCCESS) return report_status(w, s);
+  if (s != CUBLAS_STATUS_SUCCESS) return report_status(w, s), true;
   s = cublasDestroy_v2(w.blas);
   w.blas = nullptr;
-  if (s != CUBLAS_STATUS_SUCCESS) return report_status(w, s);
+  if (s != CUBLAS_STATUS_SUCCESS) return report_status(w, s), true;
   w.release();
+  return true;
 }

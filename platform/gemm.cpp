@@ -37,13 +37,19 @@ Family family(cublasComputeType_t compute)
     }
 }
 
-// The combinations of compute, scale, A/B and C types the product accepts.
+// The combinations of compute, scale, A/B and C types the product accepts. The vendor's tables
+// are narrower: the fast compute modes take single-precision data only, and an INT8 product with
+// an integer C takes an integer scale.
 bool supported(const GemmCall& g)
 {
     if (g.a_type != g.b_type)
         return false;
+    bool nvidia = sim_rules() == SimRules::nvidia;
     switch (family(g.compute)) {
     case Family::f32:
+        if (nvidia && g.compute != CUBLAS_COMPUTE_32F && g.compute != CUBLAS_COMPUTE_32F_PEDANTIC &&
+            g.a_type != CUDA_R_32F)
+            return false;
         return g.scale_type == CUDA_R_32F &&
                (g.a_type == CUDA_R_32F || g.a_type == CUDA_R_16F || g.a_type == CUDA_R_16BF) &&
                (g.c_type == g.a_type || g.c_type == CUDA_R_32F);
@@ -51,7 +57,8 @@ bool supported(const GemmCall& g)
         return g.scale_type == CUDA_R_64F && g.a_type == CUDA_R_64F && g.c_type == CUDA_R_64F;
     case Family::i32:
         return g.a_type == CUDA_R_8I &&
-               ((g.c_type == CUDA_R_32I && (g.scale_type == CUDA_R_32I || g.scale_type == CUDA_R_32F)) ||
+               ((g.c_type == CUDA_R_32I &&
+                 (g.scale_type == CUDA_R_32I || (!nvidia && g.scale_type == CUDA_R_32F))) ||
                 (g.c_type == CUDA_R_8I && g.scale_type == CUDA_R_32F));
     case Family::none:
         break;
@@ -214,18 +221,25 @@ void corrupt(const GemmCall& g)
 
 }  // namespace
 
-cublasStatus_t sim_gemm(const GemmCall& g)
+cublasStatus_t sim_gemm_check(const GemmCall& g)
 {
     auto bad_op = [](cublasOperation_t op) { return op != CUBLAS_OP_N && op != CUBLAS_OP_T; };
     if (bad_op(g.op_a) || bad_op(g.op_b) || g.m < 0 || g.n < 0 || g.k < 0 ||
-        g.m > INT32_MAX || g.n > INT32_MAX || g.k > INT32_MAX || !g.alpha || !g.beta)
+        g.m > INT32_MAX || g.n > INT32_MAX || g.k > INT32_MAX)
         return CUBLAS_STATUS_INVALID_VALUE;
     if (g.lda < std::max<int64_t>(1, stored_rows(g.op_a, g.m, g.k)) ||
         g.ldb < std::max<int64_t>(1, stored_rows(g.op_b, g.k, g.n)) ||
         g.ldc < std::max<int64_t>(1, g.m) || g.ldd < std::max<int64_t>(1, g.m))
         return CUBLAS_STATUS_INVALID_VALUE;
-    if (!supported(g))
-        return CUBLAS_STATUS_NOT_SUPPORTED;
+    return supported(g) ? CUBLAS_STATUS_SUCCESS : CUBLAS_STATUS_NOT_SUPPORTED;
+}
+
+cublasStatus_t sim_gemm(const GemmCall& g)
+{
+    if (!g.alpha || !g.beta)
+        return CUBLAS_STATUS_INVALID_VALUE;
+    if (cublasStatus_t status = sim_gemm_check(g); status != CUBLAS_STATUS_SUCCESS)
+        return status;
     if (g.m == 0 || g.n == 0)
         return CUBLAS_STATUS_SUCCESS;
     if (!g.a || !g.b || !g.c || !g.d)

@@ -24,8 +24,11 @@ struct GemmCall {
     const void* beta = nullptr;
 };
 
-// Computes the product, or returns CUBLAS_STATUS_INVALID_VALUE for bad sizes or leading
-// dimensions and CUBLAS_STATUS_NOT_SUPPORTED for a type combination the libraries do not offer.
+// Whether the product can be computed, without looking at the buffers: CUBLAS_STATUS_INVALID_VALUE
+// for bad sizes or leading dimensions, CUBLAS_STATUS_NOT_SUPPORTED for a type combination the
+// libraries do not offer (under the nvidia rules, the vendor's tables).
+cublasStatus_t sim_gemm_check(const GemmCall& call);
+// Checks, then computes the product.
 cublasStatus_t sim_gemm(const GemmCall& call);
 
 // Element conversions with round-to-nearest-even, as the hardware does them. In a namespace of

@@ -18,6 +18,7 @@ struct FailRule {
 
 struct SimConfig {
     std::vector<SimGpu> gpus;
+    SimRules rules = SimRules::generic;
     std::map<std::string, FailRule> fail;
     std::mutex mutex;  // guards the call counters
 };
@@ -115,6 +116,11 @@ SimConfig& config()
             gpu.total_bytes = static_cast<size_t>(mem_mb) << 20;
         read_capabilities(*c);
         read_failures(*c);
+        text = env("QUELVAN_SIM_RULES", "generic");
+        if (text == "nvidia")
+            c->rules = SimRules::nvidia;
+        else if (text != "generic")
+            bad_variable("QUELVAN_SIM_RULES", text, "expected generic or nvidia");
         return c;
     }();
     return *instance;
@@ -140,6 +146,8 @@ long long count_call(const char* api, long long* at)
 int sim_gpu_count() { return static_cast<int>(config().gpus.size()); }
 
 const SimGpu& sim_gpu(int index) { return config().gpus.at(static_cast<size_t>(index)); }
+
+SimRules sim_rules() { return config().rules; }
 
 bool sim_should_fail(const char* api)
 {

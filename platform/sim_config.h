@@ -14,11 +14,19 @@
 //                       call (any of cublasGemmEx, cublasDgemm_v2, cublasLtMatmul) and of every
 //                       later one, while the call still reports success: it shows that a result
 //                       check really fails.
+//   QUELVAN_SIM_RULES   which library's rules the BLAS calls follow: "generic" (default) accepts
+//                       every layout the arithmetic allows; "nvidia" also refuses, with the
+//                       vendor library's status codes, what cuBLAS and cuBLASLt refuse on NVIDIA
+//                       GPUs (INT8 products outside the "TN" form, INT8 sizes, leading
+//                       dimensions and pointers not multiples of 4, type combinations the vendor
+//                       tables lack, a workspace smaller than the chosen algorithm needs).
 #pragma once
 
 #include <cstddef>
 
 #include <cuda.h>
+
+enum class SimRules { generic, nvidia };
 
 struct SimGpu {
     int major = 8;
@@ -29,6 +37,7 @@ struct SimGpu {
 // The emulated GPUs, configured from the environment on first use.
 int sim_gpu_count();
 const SimGpu& sim_gpu(int index);
+SimRules sim_rules();
 
 // Counts one call of `api` and says whether this call is to fail by QUELVAN_SIM_FAIL. Every
 // emulated call checks itself here before doing anything; the video library calls it with its

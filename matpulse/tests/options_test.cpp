@@ -71,23 +71,28 @@ TEST(Defaults, HiddenOptionsParseAndDeviceListTakesBothForms) {
   EXPECT_EQ(help.find("--high_memory_usage"), std::string::npos);
 }
 
-TEST(Results, AverageAndThroughputOverEveryWorker) {
+TEST(Results, AverageAndThroughputOverTheMeasuredWorkers) {
   reset_params();
   gemm_m = 1000;
   gemm_n = 2000;
   gemm_k = 500;
   loop_num = 10;
   dev_nums = 2;
-  elapse_time[0] = 4.0;
-  elapse_time[1] = 0.0;  // a worker that gave up still counts
-  elapse_time[2] = 99.0;
+  elapse_time[0] = 4.0, elapse_measured[0] = true;
+  elapse_time[1] = 0.0, elapse_measured[1] = false;  // a worker that gave up has no figure
+  elapse_time[2] = 99.0, elapse_measured[2] = true;  // beyond the list
   ResultSummary r = summarize_results();
-  EXPECT_DOUBLE_EQ(r.avg_ms, 2.0);
-  EXPECT_DOUBLE_EQ(r.throughput, 10 * 1e-9 * 2 * 1000.0 * 2000 * 500 * 2 / 2.0);
+  EXPECT_DOUBLE_EQ(r.avg_ms, 4.0);
+  EXPECT_DOUBLE_EQ(r.throughput, 10 * 1e-9 * 2 * 1000.0 * 2000 * 500 / 4.0);
   data_type = kINT8;
   CaptureStdout();
   print_results();
-  EXPECT_EQ(GetCapturedStdout(), "Test results:\navg elapse: 2.000000 ms, TOPs: 20.000000\n");
+  EXPECT_EQ(GetCapturedStdout(), "Test results:\navg elapse: 4.000000 ms, TOPs: 5.000000\n");
+  // No worker measured: no throughput from failed calls.
+  elapse_measured[0] = false;
+  r = summarize_results();
+  EXPECT_EQ(r.avg_ms, 0.0);
+  EXPECT_EQ(r.throughput, 0.0);
 }
 
 }  // namespace

@@ -181,4 +181,87 @@ TEST(Matpulse, HighMemoryUsageAndPowerPhaseStillMeasure) {
   EXPECT_NE(r.out.find("Test results:"), std::string::npos);
 }
 
+// Under NVIDIA's library rules every type and layout either passes or is refused before anything
+// is allocated, in words; never with a library status. INT8 runs in the TN form whatever the flags.
+TEST(MatpulseNvidiaRules, EveryTypeLayoutAndShapePassesOrIsRefusedClearly) {
+  for (int type = 0; type < 5; ++type)
+    for (const char* layout : {"--ta 0 --tb 0", "--ta 0 --tb 1", "--ta 1 --tb 0", "--ta 1 --tb 1"})
+      for (const char* devices : {"--i 0", "--i 0,1"})
+        for (const char* shape : {"--m 7 --n 5 --k 9", "--m 8 --n 12 --k 16", "--m 8 --n 8 --k 8"}) {
+          std::string args = std::string(shape) + " --nthreads 1 --v --neg --l 2 --d " + std::to_string(type) + " " +
+                             layout + " " + devices;
+          Outcome r = run("QUELVAN_SIM_GPUS=2 QUELVAN_SIM_RULES=nvidia", args);
+          EXPECT_EQ(r.status, 0) << args;
+          if (type == 2 && std::string(shape) == "--m 7 --n 5 --k 9") {
+            EXPECT_EQ(r.out,
+                      "INT8 products on this GPU need M and K to be multiples of 4 (M = 7, K = 9): choose other "
+                      "sizes.\n")
+                << args;
+            continue;
+          }
+          int workers = std::string(devices) == "--i 0" ? 1 : 2;
+          EXPECT_EQ(count_of(r.out, "PASS!\n"), static_cast<size_t>(workers)) << args << "\n" << r.out;
+          EXPECT_EQ(count_of(r.out, "status"), 0u) << args << "\n" << r.out;
+        }
+}
+
+// A failed product or a GPU fault reported at the wait: no figure comes from it, and the power
+// phase stops at once.
+TEST(MatpulseNvidiaRules, FailedProductsGiveNoFigure) {
+  struct Case {
+    std::string fail, args, message;
+  };
+  const std::string status = "cuBLAS API failed with status 13\n";
+  const Case cases[] = {
+      {"cublasLtMatmul@2", "--l 3", status},                  // the timed loop's first product
+      {"cublasLtMatmul@1", "--l 3", status},                  // the warm-up
+      {"cublasLtMatmul@1", "--dur 0.0000003 --l 3", status},  // the power phase
+      {"cublasDgemm_v2@3", "--d 4 --l 3", status},
+      {"cudaDeviceSynchronize@2", "--l 3", "GPU execution failed on device 0: unknown error\n"},
+  };
+  for (const Case& c : cases) {
+    Outcome r = run("QUELVAN_SIM_RULES=nvidia QUELVAN_SIM_FAIL=" + c.fail, std::string(kSmall) + " --i 0 --v " + c.args);
+    EXPECT_EQ(count_of(r.out, c.message), 1u) << c.fail << "\n" << r.out;
+    EXPECT_EQ(count_of(r.out, "PASS!"), 0u) << c.fail;
+    EXPECT_NE(r.out.find("Test results:\navg elapse: 0.000000 ms, TFLOPs: 0.000000\n"), std::string::npos)
+        << c.fail << "\n" << r.out;
+  }
+}
+
+// With the FP16 defaults every exact sum (about 1.27e5) is beyond the largest half: the GPU's
+// infinities fail, with a hint, instead of passing through a NaN comparison.
+TEST(MatpulseNvidiaRules, Fp16OverflowFailsWithAHint) {
+  Outcome r = run("QUELVAN_SIM_RULES=nvidia", "--i 0 --d 1 --m 4 --n 4 --v --nthreads 2");
+  EXPECT_EQ(count_of(r.out, "Error: result["), 16u) << r.out;
+  EXPECT_NE(r.out.find("= inf, but  ref["), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("The results overflow FP16 (largest finite value 65504): use --limit to choose a smaller "
+                       "input range.\nFAIL!\n"),
+            std::string::npos)
+      << r.out;
+  Outcome limited = run("QUELVAN_SIM_RULES=nvidia", "--i 0 --d 1 --m 4 --n 4 --k 64 --limit 2 --v");
+  EXPECT_EQ(count_of(limited.out, "PASS!\n"), 1u) << limited.out;
+}
+
+// Each worker allocates its workspace and asks the heuristic once, whatever the loop count: with
+// two workers the 8th allocation (4 per worker) and the 2nd heuristic call exist, the next do not.
+TEST(MatpulseNvidiaRules, WorkspaceAndAlgorithmChosenOncePerWorker) {
+  struct Case {
+    std::string fail;
+    const char* message;  // printed once, or nullptr: the call never happens
+  };
+  const Case cases[] = {
+      {"cudaMalloc@8", "GPU memory allocation error.\n"},
+      {"cudaMalloc@9", nullptr},
+      {"cublasLtMatmulAlgoGetHeuristic@2", "cuBLASLt found no algorithm for this product on device 0 (status 15).\n"},
+      {"cublasLtMatmulAlgoGetHeuristic@3", nullptr},
+  };
+  for (const Case& c : cases) {
+    Outcome r = run("QUELVAN_SIM_RULES=nvidia QUELVAN_SIM_FAIL=" + c.fail, std::string(kSmall) + " --i 0,0 --v --l 4");
+    EXPECT_EQ(count_of(r.out, "PASS!\n"), c.message ? 1u : 2u) << c.fail << "\n" << r.out;
+    if (c.message) {
+      EXPECT_EQ(count_of(r.out, c.message), 1u) << c.fail << "\n" << r.out;
+    }
+  }
+}
+
 }  // namespace

@@ -42,3 +42,15 @@ inline cublasStatus_t gpu_lt_desc_create(cublasLtMatmulDesc_t* desc, int compute
     return cublasLtMatmulDescCreate(desc, static_cast<cudaDataType>(compute_code));
 #endif
 }
+
+// NVIDIA's cuBLASLt multiplies INT8 column-major data only with its integer tensor-core kernels,
+// which need m and k (and so the leading dimensions of the "TN" form) to be multiples of 4. The
+// emulated library follows NVIDIA's rules only when asked to and says so itself.
+inline bool gpu_int8_needs_multiple_of_4()
+{
+#ifdef QUELVAN_SIM_BLAS
+    return quelvanSimNvidiaRules() != 0;
+#else
+    return true;
+#endif
+}
