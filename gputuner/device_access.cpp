@@ -115,6 +115,10 @@ uint64_t getDeviceBaseBar0(const std::string& busId) {
     }
     unsigned char bytes[8] = {};
     if (!in.seekg(0x10) || !in.read(reinterpret_cast<char*>(bytes), sizeof bytes)) return 0;
+    return bar0FromConfig(bytes);
+}
+
+uint64_t bar0FromConfig(const unsigned char bytes[8]) {
     uint64_t value = 0;
     for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
     return value & ~uint64_t{0xf};
@@ -167,11 +171,39 @@ BusIdSet getPathUnion(const BusIdSet& gpus) {
     return all;
 }
 
-std::string readFirstWord(const std::string& path) {
-    std::ifstream in(path);
+namespace {
+
+// The whole text of a (small) sysfs file; nothing when it cannot be read.
+std::optional<std::string> readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+std::string firstWord(const std::string& text) {
+    std::istringstream in(text);
     std::string word;
     in >> word;
     return word;
+}
+
+std::optional<std::string> firstLine(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    return text.substr(0, text.find('\n'));
+}
+
+std::string linkReportText(const std::string& answer) {
+    size_t start = 0;
+    while (start < answer.size() && start < 64 && (answer[start] == ' ' || answer[start] == '\t')) ++start;
+    return answer.substr(start);
+}
+
+std::string readFirstWord(const std::string& path) {
+    return firstWord(readText(path).value_or(""));
 }
 
 std::string getNumaNode(const std::string& busId) {
@@ -180,12 +212,14 @@ std::string getNumaNode(const std::string& busId) {
 }
 
 std::string getLocalCPUList(const std::string& busId) {
-    std::ifstream in(host::pciDeviceFile(busId, "local_cpulist"));
-    std::string line;
-    return std::getline(in, line) ? line : "x";
+    const std::optional<std::string> text = readText(host::pciDeviceFile(busId, "local_cpulist"));
+    return text ? firstLine(*text).value_or("x") : "x";
 }
 
 char getPortType(const std::string& busId) {
-    const std::string out = setpci(busId, "CAP_EXP.l", true);
-    return out.size() >= 3 ? out[2] : '\0';
+    return portTypeFromAnswer(setpci(busId, "CAP_EXP.l", true));
+}
+
+char portTypeFromAnswer(const std::string& answer) {
+    return answer.size() >= 3 ? answer[2] : '\0';
 }

@@ -64,7 +64,19 @@ std::string getNumaNode(const std::string& busId);
 std::string getLocalCPUList(const std::string& busId);
 // First whitespace-delimited word of a file, "" when it cannot be read.
 std::string readFirstWord(const std::string& path);
+// The readers of the file texts above: the first whitespace-delimited word ("" when none), and
+// the first line (nothing for an empty text).
+std::string firstWord(const std::string& text);
+std::optional<std::string> firstLine(const std::string& text);
+// The part of an lspci answer line the link check prints: from its first non-blank character
+// (at most 64 blanks skipped).
+std::string linkReportText(const std::string& answer);
 
 // Device/Port Type digit of the PCI Express capability ('0' endpoint, '4' root port, '5' switch
 // upstream port, '6' switch downstream port), '\0' when setpci gives no answer.
 char getPortType(const std::string& busId);
+// The same digit from setpci's answer to "CAP_EXP.l".
+char portTypeFromAnswer(const std::string& answer);
+// BAR0's base address from the 8 bytes of configuration space at 0x10 (BAR0 and BAR1,
+// little-endian), the type flags cleared.
+uint64_t bar0FromConfig(const unsigned char bytes[8]);

@@ -123,9 +123,7 @@ void checkPCIeLink(BusIdSet set) {
     for (const auto& dev : getPathUnion(set)) {
         const std::string out = commandOutput(lspciDowngradedCommand(dev), 64);
         if (out.empty()) continue;
-        size_t start = 0;
-        while (start < out.size() && start < 64 && (out[start] == ' ' || out[start] == '\t')) ++start;
-        std::printf("[%s] %s", dev.c_str(), out.c_str() + start);
+        std::printf("[%s] %s", dev.c_str(), linkReportText(out).c_str());
         downgraded = true;
     }
     std::printf("[PCIe Link Speed / Width]: %s\n\n", downgraded ? "Downgraded" : "Normal");

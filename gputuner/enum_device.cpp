@@ -28,12 +28,6 @@ BoardRegisters boardRegisters(const std::string& deviceId) {
     return {0x78c0, 0x78d8, 0x78dc, 0x78c4, 0x78d0, 0x78a8, 0x78f8, deviceId == "0x0103" ? 0x78f0u : 0u};
 }
 
-// The register words of one GPU's BAR2 window; all 0 when it cannot be mapped.
-struct RegisterValues {
-    uint32_t config = 0, idLow = 0, idHigh = 0, date = 0, partNumber = 0, firmware = 0, variant = 0,
-             partNumber2 = 0;
-};
-
 RegisterValues readBoardRegisters(const std::string& busId, const std::string& deviceId) {
     RegisterValues v;
     const std::string region2 = host::pciDeviceFile(busId, "region2");
@@ -48,22 +42,41 @@ RegisterValues readBoardRegisters(const std::string& busId, const std::string& d
     if (map == MAP_FAILED) {
         std::printf("Please load vtn_dbg.ko first and try again.\n");
     } else {
-        const auto size = static_cast<size_t>(st.st_size);
-        // A window smaller than the register table reads 0 beyond its end instead of faulting.
-        const auto word = [&](uint32_t offset) -> uint32_t {
-            if (offset == 0 || offset + 4 > size) return 0;
-            return *reinterpret_cast<const volatile uint32_t*>(static_cast<const char*>(map) + offset);
-        };
-        const BoardRegisters r = boardRegisters(deviceId);
-        v = {word(r.config), word(r.idLow),   word(r.idHigh),  word(r.date),
-             word(r.partNumber), word(r.firmware), word(r.variant), word(r.partNumber2)};
-        munmap(map, size);
+        v = registersFromWindow(map, static_cast<size_t>(st.st_size), deviceId);
+        munmap(map, static_cast<size_t>(st.st_size));
     }
     if (fd >= 0) close(fd);
     return v;
 }
 
 }  // namespace
+
+RegisterValues registersFromWindow(const void* window, size_t size, const std::string& deviceId) {
+    // A window smaller than the register table reads 0 beyond its end instead of faulting.
+    const auto word = [&](uint32_t offset) -> uint32_t {
+        if (offset == 0 || offset + 4 > size) return 0;
+        return *reinterpret_cast<const volatile uint32_t*>(static_cast<const char*>(window) + offset);
+    };
+    const BoardRegisters r = boardRegisters(deviceId);
+    return {word(r.config), word(r.idLow),   word(r.idHigh),  word(r.date),
+            word(r.partNumber), word(r.firmware), word(r.variant), word(r.partNumber2)};
+}
+
+void fillBoardRecord(ZuBoard& board, const RegisterValues& r) {
+    board.subModelCode = r.config & 7;
+    board.modelCode = (r.config >> 25) & 0x1f;
+    board.modelFlag = (r.config >> 24) & 1;
+    board.variantWord = r.variant;
+    const std::optional<uint32_t> deviceNumber = stringToUint32_t(board.deviceId);
+    if (!deviceNumber) std::printf("[%s]: Invalid hexadecimal string\n", board.busId.c_str());
+    board.productName = getDeviceProductName(deviceNumber.value_or(0), board.variantWord, board.modelFlag,
+                                             board.modelCode, board.subModelCode);
+    board.idCode = format("%06X%08X", r.idHigh & 0xffffff, r.idLow);
+    board.dateCode = format("%04d%02d%02d", r.date >> 16, (r.date >> 8) & 0xff, r.date & 0xff);
+    board.partNumber = board.deviceId == "0x0103" ? format("%08X%08X", r.partNumber, r.partNumber2)
+                                                  : format("%08X", r.partNumber);
+    board.firmwareVersion = format("%d.%d.%d", r.firmware >> 24, (r.firmware >> 8) & 0xffff, r.firmware & 0xff);
+}
 
 EnumDevice::~EnumDevice() {
     for (ZuBoard* board : boards) delete board;
@@ -99,20 +112,7 @@ std::vector<ZuBoard*> EnumDevice::getAllBoards() {
         auto* board = new ZuBoard;
         board->busId = busId;
         board->deviceId = readFirstWord(host::pciDeviceFile(busId, "device"));
-        const RegisterValues r = readBoardRegisters(busId, board->deviceId);
-        board->subModelCode = r.config & 7;
-        board->modelCode = (r.config >> 25) & 0x1f;
-        board->modelFlag = (r.config >> 24) & 1;
-        board->variantWord = r.variant;
-        const std::optional<uint32_t> deviceNumber = stringToUint32_t(board->deviceId);
-        if (!deviceNumber) std::printf("[%s]: Invalid hexadecimal string\n", busId.c_str());
-        board->productName = getDeviceProductName(deviceNumber.value_or(0), board->variantWord, board->modelFlag,
-                                                  board->modelCode, board->subModelCode);
-        board->idCode = format("%06X%08X", r.idHigh & 0xffffff, r.idLow);
-        board->dateCode = format("%04d%02d%02d", r.date >> 16, (r.date >> 8) & 0xff, r.date & 0xff);
-        board->partNumber = board->deviceId == "0x0103" ? format("%08X%08X", r.partNumber, r.partNumber2)
-                                                        : format("%08X", r.partNumber);
-        board->firmwareVersion = format("%d.%d.%d", r.firmware >> 24, (r.firmware >> 8) & 0xffff, r.firmware & 0xff);
+        fillBoardRecord(*board, readBoardRegisters(busId, board->deviceId));
         board->bar0Base = getDeviceBaseBar0(busId);
         boards.push_back(board);
     }

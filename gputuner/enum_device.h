@@ -43,6 +43,16 @@ private:
     BusIdSet busIdSet;
 };
 
+// The register words of one GPU's BAR2 window; all 0 when it cannot be mapped.
+struct RegisterValues {
+    uint32_t config = 0, idLow = 0, idHigh = 0, date = 0, partNumber = 0, firmware = 0, variant = 0,
+             partNumber2 = 0;
+};
+// Reads the board registers of deviceId's register table from a mapped window of size bytes.
+RegisterValues registersFromWindow(const void* window, size_t size, const std::string& deviceId);
+// The board fields that follow from the registers and the record's device ID.
+void fillBoardRecord(ZuBoard& board, const RegisterValues& r);
+
 std::string getDeviceProductName(uint32_t deviceId, uint32_t variantWord, uint32_t modelFlag,
                                  uint32_t modelCode, uint32_t subModelCode);
 std::string getLNSeriesProductName(uint32_t deviceId, uint32_t variantWord, uint32_t modelCode,

@@ -7,9 +7,10 @@ App::App() : CLI::App("", "") { install_path = std::string("/usr/local/ostrel-")
 int App::SetApp(int /*argc*/, char** /*argv*/, std::string mode) {
   description("Ostrel " + mode + " Installation Tool.");
 
-  // The options group with an empty name keeps --zuquiet out of the help text.
+  // The empty group keeps --zuquiet out of the help text. (An option group with an empty name
+  // would too, but CLI11 takes an empty argument for its name and then loops forever.)
   if (mode == "Driver" || mode == "Toolbox") {
-    add_option_group("")->add_flag("--zuquiet", silent, "");
+    add_flag("--zuquiet", silent, "")->group("");
     add_option("--install-path", install_path,
                mode == "Driver" ? "The Ostrel Driver util installation path."
                                 : "The Ostrel toolkit installation path.");

@@ -13,10 +13,8 @@
 
 #include "installer/codes.h"
 #include "installer/host.h"
-#include "installer/utils.h"
+#include "installer/process_state.h"
 
-FILE* zulogger::fp_ = nullptr;
-bool zulogger::silent_ = false;
 std::mutex zulogger::mtx;
 const char* const zulogger::log_prefix[5] = {"[RECORD]: ", "[INFO]: ", "[WARNING]: ", "[ERROR]: ",
                                              "[FATAL]: "};
@@ -51,7 +49,7 @@ void zulogger::logger(LogLevel level, const char* fmt, ...) {
   const std::string stamp = GetTimeSec();
   std::lock_guard<std::mutex> lock(mtx);
   va_list args;
-  if (!silent_ && level == RECORD) {
+  if (!process_state.log_silent && level == RECORD) {
     va_start(args, fmt);
     vfprintf(stdout, fmt, args);
     va_end(args);
@@ -61,14 +59,14 @@ void zulogger::logger(LogLevel level, const char* fmt, ...) {
     vfprintf(stderr, fmt, args);
     va_end(args);
   }
-  if (!fp_) return;
+  if (!process_state.log_file) return;
   char* message = nullptr;
   va_start(args, fmt);
   int n = vasprintf(&message, fmt, args);
   va_end(args);
   if (n < 0) return;
-  fprintf(fp_, "%s%s%s", stamp.c_str(), log_prefix[level], message);
-  fflush(fp_);
+  fprintf(process_state.log_file, "%s%s%s", stamp.c_str(), log_prefix[level], message);
+  fflush(process_state.log_file);
   free(message);
 }
 
@@ -77,10 +75,10 @@ void zulogger::code_error_message(uint8_t code) {
   const std::string message = code_message(code);
   std::lock_guard<std::mutex> lock(mtx);
   fprintf(stderr, "Error code: %d  message: %s\n", code, message.c_str());
-  if (fp_) {
-    fprintf(fp_, "%s%sError code: %d  message: %s\n", stamp.c_str(), log_prefix[FATAL], code,
-            message.c_str());
-    fflush(fp_);
+  if (process_state.log_file) {
+    fprintf(process_state.log_file, "%s%sError code: %d  message: %s\n", stamp.c_str(),
+            log_prefix[FATAL], code, message.c_str());
+    fflush(process_state.log_file);
   }
 }
 
@@ -88,11 +86,12 @@ void zulogger::init(const char* path) {
   const std::string file = host::path(path);
   std::string dir = file;  // dirname edits its argument
   const std::string parent = dirname(dir.data());
-  if (!isDirExists(parent)) createDir(parent);
+  std::error_code ec;
+  std::filesystem::create_directories(parent, ec);  // a failure shows in the open below
   // "a+" keeps what an earlier run wrote, so the day marker and the size of a real log are
   // there for clearLogFile; reading starts at the beginning, writes go to the end.
-  fp_ = fopen(file.c_str(), "a+");
-  if (!fp_) {
+  process_state.log_file = fopen(file.c_str(), "a+");
+  if (!process_state.log_file) {
     fputs("Failed to init zulogger.\n\n", stderr);
     exit(1);
   }
@@ -100,7 +99,8 @@ void zulogger::init(const char* path) {
 
 void zulogger::InitializeLogger(std::string& path) {
   const std::string dir = host::path(log_dir);
-  if (!isDirExists(dir)) createDir(dir);
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
 
   // Continue the log that is already there, if any (the last regular file listed).
   std::string chosen = host::path(path);
@@ -115,15 +115,15 @@ void zulogger::InitializeLogger(std::string& path) {
   }
   init(chosen.c_str());
   clearLogFile(chosen);
-  if (fp_) CurrentTime();
+  if (process_state.log_file) CurrentTime();
 }
 
 void zulogger::clearLogFile(std::string& path) {
-  if (!fp_) return;
+  if (!process_state.log_file) return;
   char line[256];
   long day = 0;
   bool found = false;
-  while (fgets(line, sizeof line, fp_)) {
+  while (fgets(line, sizeof line, process_state.log_file)) {
     if (strstr(line, "_day_")) {
       found = true;
       day = strlen(line) > 5 ? strtol(line + 5, nullptr, 10) : 0;
@@ -137,16 +137,16 @@ void zulogger::clearLogFile(std::string& path) {
       if (entry.path().filename() == kKeptEntry) continue;
       std::filesystem::remove_all(entry.path(), ec);
     }
-    fclose(fp_);
-    fp_ = nullptr;
+    fclose(process_state.log_file);
+    process_state.log_file = nullptr;
     init(path.c_str());
   }
 
-  if (fseek(fp_, 0, SEEK_END) != 0) {
+  if (fseek(process_state.log_file, 0, SEEK_END) != 0) {
     shutdown();
     return;
   }
-  long size = ftell(fp_);
+  long size = ftell(process_state.log_file);
   if (size < 0) {
     shutdown();
     return;
@@ -165,10 +165,10 @@ std::string zulogger::GetTimeSec() {
 }
 
 void zulogger::CurrentTime() {
-  fprintf(fp_, "\n\n-------- Current time is: %s --------\n\n",
+  fprintf(process_state.log_file, "\n\n-------- Current time is: %s --------\n\n",
           local_time("%Y-%m-%d %H:%M:%S").c_str());
-  fprintf(fp_, "Current day is: \n_day_%d\n\n", local_day());
-  fflush(fp_);
+  fprintf(process_state.log_file, "Current day is: \n_day_%d\n\n", local_day());
+  fflush(process_state.log_file);
 }
 
 void zulogger::GetTimeMs() {
@@ -178,13 +178,13 @@ void zulogger::GetTimeMs() {
   localtime_r(&tv.tv_sec, &tm);
   char buf[64];
   strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-  fprintf(fp_, "%s.%03d \n", buf, static_cast<int>(tv.tv_usec / 1000));
-  fflush(fp_);
+  fprintf(process_state.log_file, "%s.%03d \n", buf, static_cast<int>(tv.tv_usec / 1000));
+  fflush(process_state.log_file);
 }
 
-void zulogger::silent() { silent_ = true; }
+void zulogger::silent() { process_state.log_silent = true; }
 
 void zulogger::shutdown() {
-  if (fp_) fclose(fp_);
-  fp_ = nullptr;
+  if (process_state.log_file) fclose(process_state.log_file);
+  process_state.log_file = nullptr;
 }

@@ -1,6 +1,9 @@
 // The installer's logger: echoes RECORD to standard output (unless silent) and FATAL to standard
 // error, and writes every message, time-stamped and tagged with its level, into a log file under
-// log_dir once InitializeLogger or init has opened one. All members are static.
+// log_dir once InitializeLogger or init has opened one. All members are static; the open file
+// and the silent switch live in process_state, with the rest of the process-wide state. The
+// logger is the bottom of the installer library: it uses nothing of ours but the host layer,
+// the code table and that state.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +42,6 @@ class zulogger {
   static void silent();
   static void shutdown();
 
-  static FILE* fp_;
-  static bool silent_;
   static std::mutex mtx;
   static const char* const log_prefix[5];
 };

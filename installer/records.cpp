@@ -8,6 +8,7 @@
 #include "installer/codes.h"
 #include "installer/host.h"
 #include "installer/logger.h"
+#include "installer/process_state.h"
 #include "installer/utils.h"
 
 const std::vector<std::string> RESERVED_FILES = {
@@ -16,9 +17,8 @@ const std::vector<std::string> RESERVED_FILES = {
     "lib64/libzulogger.so", "EULA.txt",     "copyright",
 };
 
-std::unordered_map<std::string, std::string> cache;
-
 std::string cached_md5(const std::string& path) {
+  auto& cache = process_state.digests;
   auto it = cache.find(path);
   if (it != cache.end()) return it->second;
   std::string digest = md5sum(path);
@@ -142,6 +142,16 @@ std::vector<std::string> sortFileinfoToString(const std::vector<FileInfo>& recor
                         {"SERVICE", "SYMLINK", "", "RLINK", "RFILE", "DIR"});
 }
 
+std::vector<FileInfo> manifest_records(const std::string& text) {
+  std::vector<FileInfo> out;
+  for (const auto& line : split(text, '\n')) {
+    std::vector<std::string> fields = split(line, ' ');
+    if (fields.size() < 2) continue;  // a blank line or a bare kind names no item
+    out.push_back({fields[0], fields[1], fields.size() > 2 ? fields[2] : fields[1]});
+  }
+  return out;
+}
+
 std::vector<FileInfo> parseManifest(bool noSystemd, const std::string& path) {
   std::vector<FileInfo> out;
   if (!isFileExists(path)) {
@@ -150,10 +160,7 @@ std::vector<FileInfo> parseManifest(bool noSystemd, const std::string& path) {
   }
   std::string text;
   if (!cachedFile(path, text)) return out;
-  for (const auto& line : split(text, '\n')) {
-    std::vector<std::string> fields = split(line, ' ');
-    if (fields.size() < 2) continue;  // a blank line or a bare kind names no item
-    FileInfo f{fields[0], fields[1], fields.size() > 2 ? fields[2] : fields[1]};
+  for (const FileInfo& f : manifest_records(text)) {
     if (f.type == "SERVICE" && noSystemd) {
       zulogger::logger(WARNING, "systemd is not installed, skip service: %s, %s\n",
                        f.type.c_str(), f.path.c_str());

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 // One installed item. type is the kind word (OSTREL, SYMLINK, FILE, RFILE, RLINK, DIR, SERVICE,
@@ -18,10 +17,8 @@ struct FileInfo {
 // Paths relative to an install path that stay while the product is still installed.
 extern const std::vector<std::string> RESERVED_FILES;
 
-// Path to MD5 digest, filled while collecting and consulted before running md5sum again.
-extern std::unordered_map<std::string, std::string> cache;
-
-// The digest of path: from cache, otherwise md5sum (stored in cache when not empty).
+// The digest of path: from the digest cache (process_state.digests), otherwise md5sum (stored
+// in the cache when not empty).
 std::string cached_md5(const std::string& path);
 
 // True when the rest of path after the first installPath.size() characters, leading "/"
@@ -64,6 +61,11 @@ std::vector<std::string> manifest_lines(const std::vector<FileInfo>& records,
 // RLINK, RFILE, DIR.
 std::vector<std::string> sortFileinfoToString(const std::vector<FileInfo>& records,
                                               const std::string& installPath);
+
+// The records of a manifest's text, in file order: kind, path and digest are the first three
+// blank-separated fields of a line (a two-field line gives the path as its digest too); lines
+// naming no item are skipped.
+std::vector<FileInfo> manifest_records(const std::string& text);
 
 // Reads a manifest back; SERVICE records are dropped when noSystemd is set. Empty when the file
 // is missing.

@@ -16,11 +16,9 @@ namespace fs = std::filesystem;
 // replaced by the installation that follows, and a stored digest would then be recorded for
 // the new file.
 static std::string current_md5(const std::string& path) {
-  auto it = cache.find(path);
-  return it != cache.end() ? it->second : md5sum(path);
+  auto it = process_state.digests.find(path);
+  return it != process_state.digests.end() ? it->second : md5sum(path);
 }
-
-UninstallState uninstall_state;
 
 const std::map<std::string, RemoveOperation> RemoveHandler = {
     {"OSTREL", log_ostrel_toolkit_install_path},
@@ -36,7 +34,7 @@ const std::map<std::string, RemoveOperation> RemoveHandler = {
 // True when the item must stay because the toolkit or the driver is still installed under the
 // recorded install path. The two tests run once per process.
 static bool kept_by_installed_product(const std::string& path) {
-  UninstallState& s = uninstall_state;
+  UninstallState& s = process_state.uninstall;
   if (!s.ostrel_checked) {
     s.toolkit_installed = is_toolkit_installed(s.installed_path);
     s.driver_installed = is_driver_installed(s.installed_path);
@@ -54,7 +52,7 @@ static bool kept_by_installed_product(const std::string& path) {
 }
 
 uint8_t log_ostrel_toolkit_install_path(const FileInfo& f) {
-  uninstall_state.installed_path = f.path;
+  process_state.uninstall.installed_path = f.path;
   zulogger::logger(INFO, "Installed path is %s.\n", f.path.c_str());
   return CODE_SUCCESS;
 }
@@ -71,7 +69,7 @@ uint8_t rmfile(const FileInfo& f) {
     return CODE_SUCCESS;
   }
   if (current != f.md5) {
-    uninstall_state._checksum_mismatched = true;
+    process_state.uninstall._checksum_mismatched = true;
     zulogger::logger(INFO, "Uninstall: md5sum of %s has changed. Skipping. expected,actual:(%s %s).\n",
                      p, f.md5.c_str(), current.c_str());
     return CODE_SUCCESS;
@@ -149,8 +147,8 @@ uint8_t rmservice(const FileInfo& f) {
                           (at == std::string::npos ? unit : unit.substr(0, at + 1)) + ".service";
   zulogger::logger(INFO, "checking service_file %s\n", unit_file.c_str());
   if (isFileExists(unit_file)) {
-    auto it = cache.find(unit_file);
-    bool same = (it != cache.end() && it->second == f.md5);
+    auto it = process_state.digests.find(unit_file);
+    bool same = (it != process_state.digests.end() && it->second == f.md5);
     if (!same) {
       std::string digest = md5sum(unit_file);
       same = !digest.empty() && digest == f.md5;
@@ -210,7 +208,7 @@ uint8_t executeUninstall(const std::vector<FileInfo>& records) {
       return r;
     }
   }
-  if (uninstall_state._checksum_mismatched)
+  if (process_state.uninstall._checksum_mismatched)
     zulogger::logger(RECORD, "Found changed file during uninstall ostrel, changed file will not be "
                      "remove.\nCheck uninstall log please.\n");
   return CODE_SUCCESS;
@@ -238,6 +236,29 @@ void cleanFiles(const std::vector<FileInfo>& records, const std::string& install
   }
 }
 
+DkmsConfig dkms_config_from_text(const std::string& text) {
+  DkmsConfig conf;
+  for (const auto& line : split(text, '\n')) {
+    if (!line.empty() && line[0] == '#') continue;
+    std::string* target = nullptr;
+    std::string key;
+    for (auto [k, t] : {std::pair{"dkms_tree=", &conf.dkms_tree},
+                        std::pair{"source_tree=", &conf.source_tree},
+                        std::pair{"install_tree=", &conf.install_tree}}) {
+      if (line.find(k) != std::string::npos) {
+        key = k;
+        target = t;
+        break;
+      }
+    }
+    if (!target) continue;
+    std::string value = line.substr(line.find(key) + key.size());
+    std::erase(value, '"');
+    *target = value;
+  }
+  return conf;
+}
+
 DkmsConfig parse_dkms_conf() {
   DkmsConfig conf;
   std::string file = host::path("/etc/dkms/framework.conf");
@@ -250,24 +271,7 @@ DkmsConfig parse_dkms_conf() {
   } else if (text.empty()) {
     zulogger::logger(WARNING, "dkms conf %s is empty. assume default value.\n", file.c_str());
   } else {
-    for (const auto& line : split(text, '\n')) {
-      if (!line.empty() && line[0] == '#') continue;
-      std::string* target = nullptr;
-      std::string key;
-      for (auto [k, t] : {std::pair{"dkms_tree=", &conf.dkms_tree},
-                          std::pair{"source_tree=", &conf.source_tree},
-                          std::pair{"install_tree=", &conf.install_tree}}) {
-        if (line.find(k) != std::string::npos) {
-          key = k;
-          target = t;
-          break;
-        }
-      }
-      if (!target) continue;
-      std::string value = line.substr(line.find(key) + key.size());
-      std::erase(value, '"');
-      *target = value;
-    }
+    conf = dkms_config_from_text(text);
   }
   zulogger::logger(INFO, "source_tree %s\n                             dkms_tree %s\n"
                    "                             install_tree %s\n",

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/process_state.h"
 #include "installer/records.h"
 
 // Where DKMS keeps sources, builds and installed modules (/etc/dkms/framework.conf).
@@ -17,15 +18,8 @@ struct DkmsConfig {
   std::string install_tree = "/lib/modules";
 };
 
-// Process-wide state of the removal operations; one uninstall per process is the expected use.
-struct UninstallState {
-  std::string installed_path;     // set by the OSTREL record
-  bool ostrel_checked = false;    // the two flags below were computed
-  bool toolkit_installed = true;
-  bool driver_installed = true;
-  bool _checksum_mismatched = false;  // a changed file was kept
-};
-extern UninstallState uninstall_state;
+// The removal operations keep their flags in process_state.uninstall; one uninstall per
+// process is the expected use.
 
 using RemoveOperation = uint8_t (*)(const FileInfo&);
 // Kind word to removal operation; built once, never changed.
@@ -46,6 +40,9 @@ uint8_t executeUninstall(const std::vector<FileInfo>& records);
 // Quiet removal without result codes (reserved files of an installed driver stay).
 void cleanFiles(const std::vector<FileInfo>& records, const std::string& installPath);
 
+// The trees named in the text of a DKMS framework configuration; defaults for those it does not
+// name.
+DkmsConfig dkms_config_from_text(const std::string& text);
 DkmsConfig parse_dkms_conf();
 // Removes the product's DKMS registrations and sources: 0, 140, 141 or 146.
 uint8_t uninstall_dkms();

@@ -1,5 +1,6 @@
 #include "installer/utils.h"
 
+#include <fcntl.h>
 #include <glob.h>
 #include <langinfo.h>
 #include <libgen.h>
@@ -339,11 +340,39 @@ bool storeFile(const std::string& path, std::string& out) {
   return ok;
 }
 
-void stringToFile(const std::vector<std::string>& lines, const std::string& path) {
+bool stringToFile(const std::vector<std::string>& lines, const std::string& path) {
   const std::string dir = parent_dir(path);
   if (!isDirExists(dir)) createDir(dir);
-  std::ofstream out(path, std::ios::trunc);
-  for (const std::string& line : lines) out << line << "\n";
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  // Truncating path in place would lose the old content on a full disk; the rename replaces it
+  // only once the new content is on disk.
+  std::string tmp = path + ".XXXXXX";
+  int fd = mkstemp(tmp.data());
+  if (fd < 0) {
+    zulogger::logger(ERROR, "Cannot write %s: %s\n", path.c_str(), strerror(errno));
+    return false;
+  }
+  int err = fchmod(fd, 0644) == 0 ? 0 : errno;
+  for (size_t done = 0; err == 0 && done < text.size();) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n > 0) done += n;
+    else if (n == 0 || errno != EINTR) err = n == 0 ? EIO : errno;
+  }
+  if (err == 0 && fsync(fd) != 0) err = errno;
+  if (close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    zulogger::logger(ERROR, "Cannot write %s: %s\n", path.c_str(), strerror(err));
+    unlink(tmp.c_str());
+    return false;
+  }
+  int d = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (d >= 0) {
+    fsync(d);  // the rename itself
+    close(d);
+  }
+  return true;
 }
 
 namespace {
@@ -663,13 +692,56 @@ void getServiceStatusInfo(const std::string& unit, int& pid, int& status, int& c
                      out.c_str());
     return;
   }
-  static const std::regex main_pid(
-      "Main PID: ([0-9]+) \\(code=[a-zA-Z0-9]+, status=([0-9]+)\\/[a-zA-Z0-9]+\\)");
-  std::smatch m;
-  if (std::regex_search(out, m, main_pid)) {
+  main_pid_from_status(out, pid, code);
+}
+
+namespace {
+
+// Matches "Main PID: N (code=WORD, status=M/WORD)" at text[at]; N and M are decimal, WORD letters
+// and digits. Gives the positions of N and M.
+bool main_pid_at(const std::string& text, size_t at, size_t& pid, size_t& pid_end, size_t& status,
+                 size_t& status_end) {
+  size_t i = at;
+  const auto literal = [&](const char* word) {
+    const size_t n = strlen(word);
+    if (text.compare(i, n, word) != 0) return false;
+    i += n;
+    return true;
+  };
+  const auto run = [&](bool letters) {
+    const size_t start = i;
+    while (i < text.size()) {
+      const char c = text[i];
+      const bool digit = c >= '0' && c <= '9';
+      if (!(digit || (letters && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))))) break;
+      ++i;
+    }
+    return i > start;
+  };
+  if (!literal("Main PID: ")) return false;
+  pid = i;
+  if (!run(false)) return false;
+  pid_end = i;
+  if (!literal(" (code=") || !run(true) || !literal(", status=")) return false;
+  status = i;
+  if (!run(false)) return false;
+  status_end = i;
+  return literal("/") && run(true) && literal(")");
+}
+
+}  // namespace
+
+bool main_pid_from_status(const std::string& text, int& pid, int& code) {
+  // By hand rather than with std::regex, whose recursion per character overflows the stack on a
+  // long run of digits (service output can put anything into the status text).
+  for (size_t at = text.find("Main PID: "); at != std::string::npos;
+       at = text.find("Main PID: ", at + 1)) {
+    size_t p = 0, p_end = 0, s = 0, s_end = 0;
+    if (!main_pid_at(text, at, p, p_end, s, s_end)) continue;
     // from_chars leaves a number too large for an int unset instead of throwing.
-    const char* text = out.data();
-    std::from_chars(text + m.position(1), text + m.position(1) + m.length(1), pid);
-    std::from_chars(text + m.position(2), text + m.position(2) + m.length(2), code);
+    std::from_chars(text.data() + p, text.data() + p_end, pid);
+    std::from_chars(text.data() + s, text.data() + s_end, code);
+    return true;
   }
+  return false;
 }

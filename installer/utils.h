@@ -64,7 +64,9 @@ uint64_t available_space(const std::string& path);  // UINT64_MAX when unknown
 
 bool cachedFile(const std::string& path, std::string& out);
 bool storeFile(const std::string& path, std::string& out);
-void stringToFile(const std::vector<std::string>& lines, const std::string& path);
+// Writes the lines, each ended by "\n", to a temporary file beside path, flushes it to disk and
+// renames it over path: a failure (logged) leaves the old file as it was. False on failure.
+bool stringToFile(const std::vector<std::string>& lines, const std::string& path);
 bool fileContains(const std::string& path, const std::string& needle);
 bool isNeedleInPayload(const std::string& path, const std::string& needle);
 std::string cachedSelector();                  // up to 1024 bytes of standard input
@@ -107,3 +109,6 @@ long get_required_space(std::string& message);  // from ./.size, -1 with message
 int is_space_fit(const std::string& dir);       // 0 fits, 1 does not, -1 unknown
 uint8_t is_installpath_valid(const std::string& path, bool skipSpaceCheck);
 void getServiceStatusInfo(const std::string& unit, int& pid, int& status, int& code);
+// The main process id and its status from the text of "systemctl status"; false (both left
+// unchanged) when the text holds no "Main PID:" line of that form.
+bool main_pid_from_status(const std::string& text, int& pid, int& code);

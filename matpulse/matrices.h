@@ -4,7 +4,7 @@
 #include "matrix_layout.h"
 
 extern MatrixLayout MA, MB, MC;  // A (M x K), B (K x N), C (M x N) in the run's element type
-extern MatrixLayout FA, FB, FC;  // with --v: FP64 copies; FA row-major; FC ends as the reference
+extern MatrixLayout FC;          // with --v: the reference result, FP64
 
 // Builds, fills, (with --v) computes the reference, then transposes A and B as asked.
 // False when a host allocation fails; whatever was built is freed again.

@@ -72,16 +72,6 @@ void MatrixLayout::get_FP64_format(double* dst) const {
   }
 }
 
-bool MatrixLayout::FP64_col_major_2_row_major() {
-  // The transposed copy, read with rows and cols unchanged, is the row-major layout.
-  double* fresh = static_cast<double*>(std::malloc(bytes ? bytes : 1));
-  if (!fresh) return false;
-  transpose(fresh, static_cast<const double*>(data), rows, cols);
-  std::free(data);
-  data = fresh;
-  return true;
-}
-
 bool MatrixLayout::transpose_matrix() {
   void* fresh = std::malloc(bytes ? bytes : 1);
   if (!fresh) return false;

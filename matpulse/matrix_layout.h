@@ -19,8 +19,7 @@ class MatrixLayout {
   void deconstruct();
 
   void get_FP64_format(double* dst) const;
-  // Both replace the buffer; false (matrix unchanged) when the new buffer cannot be allocated.
-  bool FP64_col_major_2_row_major();
+  // Replaces the buffer; false (matrix unchanged) when the new buffer cannot be allocated.
   bool transpose_matrix();
 
   // dst[c + cols * r] = src[r + rows * c]

@@ -35,8 +35,9 @@ int hardware_threads() { return static_cast<int>(std::thread::hardware_concurren
 }  // namespace
 
 void app_add_option(CLI::App& app) {
-  // The empty-named group keeps its options out of the help listing.
-  CLI::Option_group* hidden = app.add_option_group("");
+  // Options of the empty group are left out of the help listing. An option group with an empty
+  // name would do the same, but CLI11 also takes an empty argument for that group's name and
+  // then parses the rest of the command line forever.
   app.add_option("--m", gemm_m, "Specify GEMM M size.");
   app.add_option("--n", gemm_n, "Specify GEMM N size.");
   app.add_option("--k", gemm_k, "Specify GEMM K size.");
@@ -46,17 +47,17 @@ void app_add_option(CLI::App& app) {
                  "Specify data type of input matricies. 0 for FP32, 1 for FP16, 2 for INT8, 3 for BF16, 4 for "
                  "FP64 \033[33m(check the environment supports FP64)\033[0m.");
   app.add_option("--l", loop_num, "Specify number of loops calculating GEMM.");
-  hidden->add_flag("--neg", allow_neg, "Allow negative numbers for inputs.");
-  hidden->add_flag("--v", verify_res, "Verify the result of GEMM.");
-  hidden->add_flag("--prt", print_mat, "Print matrixs.");
-  hidden->add_option("--alpha", alpha, "Specify alpha of D = alpha*(A*B) + beta*C ");
+  app.add_flag("--neg", allow_neg, "Allow negative numbers for inputs.")->group("");
+  app.add_flag("--v", verify_res, "Verify the result of GEMM.")->group("");
+  app.add_flag("--prt", print_mat, "Print matrixs.")->group("");
+  app.add_option("--alpha", alpha, "Specify alpha of D = alpha*(A*B) + beta*C ")->group("");
   app.add_flag("--nd", normal_dis, "Use normal distribution to generate matrices, default using uniform distribuition");
   app.add_option("--limit", limit_val, "Use limit value to set the fixed range, by default it is 0");
   app.add_option("--i", dev_index_list, "Specify devices with index, 0,1,2..., -1 means all devices")->delimiter(',');
-  hidden->add_option("--nthreads", nthreads, "Use nthreads to generate random inputs and calculate verify result.");
-  hidden->add_option("--dur", duration, "Specify test hours for long time power test.");
-  hidden->add_flag("--high_memory_usage", high_memory_usage, "Set this will make GPU memory at a high usage.");
-  hidden->add_option("--delay", delay, "Each gemm kernel will be sent after delaying us.");
+  app.add_option("--nthreads", nthreads, "Use nthreads to generate random inputs and calculate verify result.")->group("");
+  app.add_option("--dur", duration, "Specify test hours for long time power test.")->group("");
+  app.add_flag("--high_memory_usage", high_memory_usage, "Set this will make GPU memory at a high usage.")->group("");
+  app.add_option("--delay", delay, "Each gemm kernel will be sent after delaying us.")->group("");
 }
 
 int check_params() {

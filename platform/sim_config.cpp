@@ -23,11 +23,17 @@ struct SimConfig {
     std::mutex mutex;  // guards the call counters
 };
 
-[[noreturn]] void bad_variable(const char* name, const std::string& value, const char* why)
+[[noreturn]] void bad_variable(const SimEnvError& e)
 {
-    std::fprintf(stderr, "emulated GPU platform: bad value '%s' of %s: %s\n", value.c_str(), name,
-                 why);
+    std::fprintf(stderr, "emulated GPU platform: bad value '%s' of %s: %s\n", e.value.c_str(), e.name,
+                 e.why);
     std::exit(2);
+}
+
+bool refuse(SimEnvError& error, const char* name, const std::string& value, const char* why)
+{
+    error = {name, value, why};
+    return false;
 }
 
 std::vector<std::string> split(const std::string& text, char sep)
@@ -58,69 +64,55 @@ bool parse_number(const std::string& text, long long min, long long max, long lo
     return true;
 }
 
-std::string env(const char* name, const char* fallback)
-{
-    const char* value = std::getenv(name);
-    return value ? value : fallback;
-}
-
-void read_capabilities(SimConfig& config)
+bool read_capabilities(const std::string& text, SimSettings& settings, SimEnvError& error)
 {
     const char* name = "QUELVAN_SIM_CC";
-    std::string text = env(name, "8.0");
     std::vector<std::string> items = split(text, ',');
-    if (items.size() != 1 && items.size() != config.gpus.size())
-        bad_variable(name, text, "give one value or one per GPU");
-    for (size_t i = 0; i < config.gpus.size(); ++i) {
+    if (items.size() != 1 && items.size() != settings.gpus.size())
+        return refuse(error, name, text, "give one value or one per GPU");
+    for (size_t i = 0; i < settings.gpus.size(); ++i) {
         const std::string& item = items.size() == 1 ? items[0] : items[i];
         size_t dot = item.find('.');
         long long major = 0, minor = 0;
         if (dot == std::string::npos || !parse_number(item.substr(0, dot), 1, 99, &major) ||
             !parse_number(item.substr(dot + 1), 0, 9, &minor))
-            bad_variable(name, text, "expected major.minor, for example 8.0");
-        config.gpus[i].major = static_cast<int>(major);
-        config.gpus[i].minor = static_cast<int>(minor);
+            return refuse(error, name, text, "expected major.minor, for example 8.0");
+        settings.gpus[i].major = static_cast<int>(major);
+        settings.gpus[i].minor = static_cast<int>(minor);
     }
+    return true;
 }
 
-void read_failures(SimConfig& config)
+bool read_failures(const std::string& text, SimSettings& settings, SimEnvError& error)
 {
-    const char* name = "QUELVAN_SIM_FAIL";
-    std::string text = env(name, "");
     if (text.empty())
-        return;
+        return true;
     for (const std::string& item : split(text, ',')) {
         size_t at = item.find('@');
         std::string api = item.substr(0, at);
-        FailRule rule;
+        long long call = 1;
         if (api.empty() ||
-            (at != std::string::npos && !parse_number(item.substr(at + 1), 1, 1LL << 40, &rule.at)))
-            bad_variable(name, text, "expected a comma list of api[@n] with n >= 1");
-        config.fail[api] = rule;
+            (at != std::string::npos && !parse_number(item.substr(at + 1), 1, 1LL << 40, &call)))
+            return refuse(error, "QUELVAN_SIM_FAIL", text, "expected a comma list of api[@n] with n >= 1");
+        settings.fail_at[api] = call;
     }
+    return true;
 }
 
 SimConfig& config()
 {
     static SimConfig* instance = [] {
+        SimSettings settings;
+        SimEnvError error;
+        if (!read_sim_settings(std::getenv("QUELVAN_SIM_GPUS"), std::getenv("QUELVAN_SIM_CC"),
+                               std::getenv("QUELVAN_SIM_MEM_MB"), std::getenv("QUELVAN_SIM_FAIL"),
+                               std::getenv("QUELVAN_SIM_RULES"), settings, error))
+            bad_variable(error);
         auto* c = new SimConfig;
-        long long gpus = 0, mem_mb = 0;
-        std::string text = env("QUELVAN_SIM_GPUS", "1");
-        if (!parse_number(text, 0, 64, &gpus))
-            bad_variable("QUELVAN_SIM_GPUS", text, "expected a GPU count from 0 to 64");
-        text = env("QUELVAN_SIM_MEM_MB", "16384");
-        if (!parse_number(text, 1, 1LL << 24, &mem_mb))
-            bad_variable("QUELVAN_SIM_MEM_MB", text, "expected MiB from 1 to 16777216");
-        c->gpus.resize(static_cast<size_t>(gpus));
-        for (SimGpu& gpu : c->gpus)
-            gpu.total_bytes = static_cast<size_t>(mem_mb) << 20;
-        read_capabilities(*c);
-        read_failures(*c);
-        text = env("QUELVAN_SIM_RULES", "generic");
-        if (text == "nvidia")
-            c->rules = SimRules::nvidia;
-        else if (text != "generic")
-            bad_variable("QUELVAN_SIM_RULES", text, "expected generic or nvidia");
+        c->gpus = std::move(settings.gpus);
+        for (const auto& [api, at] : settings.fail_at)
+            c->fail[api].at = at;
+        c->rules = settings.rules;
         return c;
     }();
     return *instance;
@@ -142,6 +134,26 @@ long long count_call(const char* api, long long* at)
 }
 
 }  // namespace
+
+bool read_sim_settings(const char* gpus, const char* cc, const char* mem_mb, const char* fail,
+                       const char* rules, SimSettings& settings, SimEnvError& error)
+{
+    const std::string rules_text = rules ? rules : "generic";
+    if (rules_text == "nvidia")
+        settings.rules = SimRules::nvidia;
+    else if (rules_text != "generic")
+        return refuse(error, "QUELVAN_SIM_RULES", rules_text, "expected generic or nvidia");
+    long long count = 0, mib = 0;
+    const std::string gpus_text = gpus ? gpus : "1", mem_text = mem_mb ? mem_mb : "16384";
+    if (!parse_number(gpus_text, 0, 64, &count))
+        return refuse(error, "QUELVAN_SIM_GPUS", gpus_text, "expected a GPU count from 0 to 64");
+    if (!parse_number(mem_text, 1, 1LL << 24, &mib))
+        return refuse(error, "QUELVAN_SIM_MEM_MB", mem_text, "expected MiB from 1 to 16777216");
+    settings.gpus.assign(static_cast<size_t>(count), SimGpu{});
+    for (SimGpu& gpu : settings.gpus)
+        gpu.total_bytes = static_cast<size_t>(mib) << 20;
+    return read_capabilities(cc ? cc : "8.0", settings, error) && read_failures(fail ? fail : "", settings, error);
+}
 
 int sim_gpu_count() { return static_cast<int>(config().gpus.size()); }
 

@@ -23,6 +23,9 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
+#include <string>
+#include <vector>
 
 #include <cuda.h>
 
@@ -33,6 +36,24 @@ struct SimGpu {
     int minor = 0;
     size_t total_bytes = 0;
 };
+
+// What the variables configure: the GPUs, for each API of QUELVAN_SIM_FAIL the 1-based number of
+// the call that fails, and the BLAS rules.
+struct SimSettings {
+    std::vector<SimGpu> gpus;
+    std::map<std::string, long long> fail_at;
+    SimRules rules = SimRules::generic;
+};
+// A variable with a bad value: its name, the value, and why it is refused.
+struct SimEnvError {
+    const char* name = "";
+    std::string value;
+    const char* why = "";
+};
+// Reads the settings from the values of QUELVAN_SIM_GPUS, _CC, _MEM_MB, _FAIL and _RULES (null
+// when unset). False, with error filled, for a bad value.
+bool read_sim_settings(const char* gpus, const char* cc, const char* mem_mb, const char* fail,
+                       const char* rules, SimSettings& settings, SimEnvError& error);
 
 // The emulated GPUs, configured from the environment on first use.
 int sim_gpu_count();

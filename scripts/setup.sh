@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config git
   libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
   pciutils util-linux procps kmod
+  time  # bench/matpulse_verify_bench.sh
   libopenblas-dev
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg zlib1g-dev
   dkms linux-headers-amd64 openssl libelf-dev bc

@@ -82,6 +82,16 @@ ParseOutcome parse_devices(const std::string& value, const std::function<int()>&
     return {};
 }
 
+// Each size is one measured batch; a range beyond this many sizes is a typing error, and its list
+// alone would exhaust memory.
+constexpr size_t kMaxSizes = 4096;
+
+ParseOutcome too_many_sizes()
+{
+    return end_run(kUsageError, "--start, --end and --increment give more than " +
+                                    std::to_string(kMaxSizes) + " transfer sizes.\n");
+}
+
 // Builds the size list from start, end and factor or increment, or keeps the default.
 ParseOutcome build_sizes(XferSettings& s)
 {
@@ -100,6 +110,8 @@ ParseOutcome build_sizes(XferSettings& s)
             return end_run(0, "increment, start, end must be input at same time\n");
         s.sizes.clear();
         for (int64_t size = s.start; size <= s.end;) {
+            if (s.sizes.size() == kMaxSizes)
+                return too_many_sizes();
             s.sizes.push_back(size);
             if (size > s.end - s.increment)
                 break;

@@ -1,11 +1,8 @@
 // The DKMS way of building the modules: the package's sources registered with DKMS, built and
 // installed for the target kernel, the boot-time module configuration, and the loading.
-#include <unistd.h>
-
 #include <cctype>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 
 #include "installer/codes.h"
 #include "installer/driver/driver_installer.h"
@@ -34,15 +31,25 @@ bool run(const std::string& cmd, std::string& out) {
 
 }  // namespace
 
-uint8_t DriverInstaller::dkms_support() {
-  const DkmsConfig dkms = parse_dkms_conf();
-  uninstall_dkms();
-  const std::string source_tree = host::path(dkms.source_tree);
-  const std::string dkms_tree = host::path(dkms.dkms_tree);
+// The make log of a failed "dkms build" in tree, when DKMS left one: 34, otherwise 45.
+static uint8_t dkms_build_failure(const std::string& module_name, const std::string& module_dir) {
+  zulogger::logger(ERROR, "Driver module %s compile failed: %s\n", module_name.c_str(),
+                   code_banner(CODE_MODULE_COMPILE).c_str());
+  const std::string log = module_dir + "/build/make.log";
+  std::string text;
+  if (isFileExists(log) && cachedFile(log, text)) {
+    zulogger::logger(ERROR, "failed to build driver. error message: %s\n", text.c_str());
+    return CODE_MODULE_COMPILE;
+  }
+  zulogger::logger(ERROR, "dkms compile file %s not found.\n%s\n", log.c_str(),
+                   code_banner(CODE_DKMS_BUILD).c_str());
+  return CODE_DKMS_BUILD;
+}
 
-  char cwd[4096];
-  const std::string work = getcwd(cwd, sizeof cwd) ? cwd : ".";
-  const std::string conf = (std::filesystem::path(work) / config.kernel_dir / "dkms.conf").string();
+uint8_t DriverInstaller::dkms_prebuild() {
+  std::string kernel;
+  if (uint8_t code = staged_kernel_sources(kernel); code != 0) return code;
+  const std::string conf = kernel + "/dkms.conf";
 
   // The package's own version; a missing or unusable one falls back to the shipped version.
   std::string version;
@@ -55,6 +62,7 @@ uint8_t DriverInstaller::dkms_support() {
                      version.c_str(), conf.c_str(), ostrel_version);
     version = ostrel_version;
   }
+  dkms_version = version;
 
   std::string out;
   const std::string sed = std::string("sed -i 's/OSTRELPLACEHOLDER/") +
@@ -66,8 +74,7 @@ uint8_t DriverInstaller::dkms_support() {
     return CODE_DKMS_PARAMS;
   }
 
-  // Disabled companions lose their sources so that DKMS never builds them.
-  const std::string kernel = work + "/" + config.kernel_dir;
+  // Disabled companions lose their (staged) sources so that DKMS never builds them.
   struct Companion {
     const char* dir;
     bool disabled;
@@ -85,6 +92,45 @@ uint8_t DriverInstaller::dkms_support() {
       return CODE_REMOVE_CONFIG;
     }
   }
+
+  // The trial build, in DKMS trees of the staging directory, so that a failure touches nothing
+  // of the host's DKMS registrations.
+  const std::string trees = " --dkmstree " + shell_quote(staging.path + "/dkms") + " --sourcetree " +
+                            shell_quote(staging.path + "/src");
+  const std::string source = staging.path + "/src/" + dkms_module + "-" + version;
+  zulogger::logger(INFO, "Start building driver in the staging directory %s...\n", staging.path.c_str());
+  if (!run("mkdir -p " + shell_quote(staging.path + "/dkms") + " " + shell_quote(staging.path + "/src") + " && rm -rf " +
+               shell_quote(source) + " && cp -a " + shell_quote(kernel) + " " + shell_quote(source) + " 2>&1",
+           out) ||
+      !run("dkms add -m ostrel -v " + shell_quote(version) + trees + " > /dev/null 2>&1", out)) {
+    zulogger::logger(ERROR, "dkms add failed: %s\n%s\n", out.c_str(), code_banner(CODE_DKMS_BUILD).c_str());
+    return CODE_DKMS_BUILD;
+  }
+  if (!run("dkms build ostrel/" + shell_quote(version) + " -k " + shell_quote(config.kernel_version) + trees +
+               " > /dev/null 2>&1",
+           out))
+    return dkms_build_failure(config.module_name, staging.path + "/dkms/" + dkms_module + "/" + version);
+  return CODE_SUCCESS;
+}
+
+uint8_t DriverInstaller::dkms_support() {
+  std::string kernel;
+  if (uint8_t code = staged_kernel_sources(kernel); code != 0) return code;
+  if (dkms_version.empty()) {
+    if (uint8_t code = dkms_prebuild(); code != 0) return code;
+  }
+  const std::string& version = dkms_version;
+  const DkmsConfig dkms = parse_dkms_conf();
+  const std::string source_tree = host::path(dkms.source_tree);
+  const std::string dkms_tree = host::path(dkms.dkms_tree);
+  std::string out;
+  // Only this version's registration, which the new one replaces; other versions are not
+  // known to be ours unless a record said so (the removal of the previous installation).
+  if (isDirExists(dkms_tree + "/" + dkms_module + "/" + version)) {
+    int status = 0;
+    exec("dkms remove " + shell_quote(std::string(dkms_module) + "/" + version) + " --all 2>&1", out, status, false);
+  }
+  run("rm -rf " + shell_quote(source_tree + "/" + dkms_module + "-" + version), out);
 
   zulogger::logger(INFO, "Using module version is %s\n", version.c_str());
   zulogger::logger(INFO, "Start to install driver source.\n");
@@ -110,19 +156,8 @@ uint8_t DriverInstaller::dkms_support() {
   const std::string kv = shell_quote(config.kernel_version);
   const std::string module_dir = dkms_tree + "/" + dkms_module + "/" + version;
   zulogger::logger(INFO, "Start building driver to dkms...\n");
-  if (!run("dkms build ostrel/" + shell_quote(version) + " -k " + kv + "  > /dev/null 2>&1", out)) {
-    zulogger::logger(ERROR, "Driver module %s compile failed: %s\n", config.module_name.c_str(),
-                     code_banner(CODE_MODULE_COMPILE).c_str());
-    const std::string log = module_dir + "/build/make.log";
-    std::string text;
-    if (isFileExists(log) && cachedFile(log, text)) {
-      zulogger::logger(ERROR, "failed to build driver. error message: %s\n", text.c_str());
-      return CODE_MODULE_COMPILE;
-    }
-    zulogger::logger(ERROR, "dkms compile file %s not found.\n%s\n", log.c_str(),
-                     code_banner(CODE_DKMS_BUILD).c_str());
-    return CODE_DKMS_BUILD;
-  }
+  if (!run("dkms build ostrel/" + shell_quote(version) + " -k " + kv + "  > /dev/null 2>&1", out))
+    return dkms_build_failure(config.module_name, module_dir);
   zulogger::logger(INFO, "dkms build success.\n");
   const std::string log = module_dir + "/" + config.kernel_version + "/" + getArch() + "/log/make.log";
   std::string text;

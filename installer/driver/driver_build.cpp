@@ -8,6 +8,7 @@
 #include "installer/driver/driver_installer.h"
 #include "installer/host.h"
 #include "installer/logger.h"
+#include "installer/process_state.h"
 
 namespace {
 
@@ -21,6 +22,33 @@ bool run(const std::string& cmd, std::string& out, int& status) {
 }  // namespace
 
 uint8_t DriverInstaller::StartInstallation() {
+  const bool vgpu_ok = is_vgpu_kvm_supported();
+  zulogger::logger(INFO, "is_vgpu_kvm_support:%d\n", vgpu_ok ? 1 : 0);
+  if (!vgpu_ok && config.vgpu) {
+    zulogger::logger(ERROR, "VGPU is not support on your system. Installing without vgpu support.\n");
+    config.vgpu = false;
+  }
+
+  bool dkms = false;
+  if (options.disable_dkms) {
+    zulogger::logger(INFO, "dkms not installed or in side docker. manually build driver. disable_dkms:%d\n", 1);
+  } else if (!whichBinary("dkms").empty() && environment != 2) {
+    zulogger::logger(INFO, "dkms installed and not in docker. use dkms to build driver. disable_dkms:%d\n", 0);
+    dkms = true;
+  } else {
+    zulogger::logger(INFO, "dkms not installed or in side docker. manually build driver. disable_dkms:%d\n", 0);
+  }
+
+  // The new modules are built (and signed) before anything of the previous installation is
+  // touched: a failed build leaves that installation loaded and its record unchanged.
+  uint8_t code = dkms ? dkms_prebuild() : build_driver_modules();
+  if (code != 0) return code;
+  if ((code = UninstallOstrel()) != 0) return code;
+  previous_removed = true;
+  process_state.digests.clear();
+  // The removal takes away an emptied prefix of the same path.
+  if ((code = make_prefix()) != 0) return code;
+
   // Keep the driver out of the initial RAM disk.
   if (!whichBinary("dracut").empty()) {
     const std::string dir = host::path(dracut_dir);
@@ -41,30 +69,12 @@ uint8_t DriverInstaller::StartInstallation() {
     }
   }
 
-  if (uint8_t code = install_fw(); code != 0) return code;
-
+  if ((code = install_fw()) != 0) return code;
   if (config.vgpu) {
     zulogger::logger(INFO, "Quelvan with VGPU depend on module :%s %s %s\n", "vfio", "kvm", "mdev");
     for (const char* name : {"vfio", "kvm", "mdev"}) do_modprobe_module(name, "");
   }
-  const bool vgpu_ok = is_vgpu_kvm_supported();
-  zulogger::logger(INFO, "is_vgpu_kvm_support:%d\n", vgpu_ok ? 1 : 0);
-  if (!vgpu_ok && config.vgpu) {
-    zulogger::logger(ERROR, "VGPU is not support on your system. Installing without vgpu support.\n");
-    config.vgpu = false;
-  }
-
-  uint8_t code;
-  if (options.disable_dkms) {
-    zulogger::logger(INFO, "dkms not installed or in side docker. manually build driver. disable_dkms:%d\n", 1);
-    code = install_driver();
-  } else if (!whichBinary("dkms").empty() && environment != 2) {
-    zulogger::logger(INFO, "dkms installed and not in docker. use dkms to build driver. disable_dkms:%d\n", 0);
-    code = dkms_support();
-  } else {
-    zulogger::logger(INFO, "dkms not installed or in side docker. manually build driver. disable_dkms:%d\n", 0);
-    code = install_driver();
-  }
+  code = dkms ? dkms_support() : install_driver_modules();
   return code == 0 ? install_driver_utils() : code;
 }
 
@@ -74,10 +84,61 @@ bool DriverInstaller::is_vgpu_kvm_supported() {
 }
 
 uint8_t DriverInstaller::install_driver() {
-  const std::string source = getCurrentExeDirectory() + "/" + config.kernel_dir;
+  uint8_t code = build_driver_modules();
+  return code != 0 ? code : install_driver_modules();
+}
+
+namespace {
+
+// A module of the direct way: its name and its directory below the module sources.
+struct Module {
+  std::string name;
+  std::string dir;
+};
+
+}  // namespace
+
+// The companions to build: vtnfs where the NVMe driver offers its hook, vtn_peer_mem_drv where
+// an OFED stack is installed and loaded.
+static std::vector<Module> companions(DriverInstaller& d, bool building) {
+  std::vector<Module> out;
+  if (!d.config.disable_vtnfs && d.isNVMESupportGDS()) {
+    if (building) zulogger::logger(INFO, "Building vtnfs...\n");
+    out.push_back({"vtnfs", "/vtn_fs"});
+  } else if (building) {
+    zulogger::logger(INFO, "Skip vtnfs install ...... \n");
+  }
+  if (!d.config.disable_vtn_peer_mem_drv && d.check_is_ofed_installed() && d.get_module_status("ib_core") < 0) {
+    if (building) zulogger::logger(INFO, "Building vtn_peer_mem_drv...\n");
+    out.push_back({"vtn_peer_mem_drv", "/vtn_peer_mem"});
+  } else if (building) {
+    zulogger::logger(INFO, "Skip vtn_peer_mem_drv manual build and install ...... \n");
+  }
+  return out;
+}
+
+uint8_t DriverInstaller::build_driver_modules() {
+  std::string source;
+  if (uint8_t code = staged_kernel_sources(source); code != 0) return code;
+  zulogger::logger(INFO, "Building %s\n", config.module_name.c_str());
+  std::vector<Module> modules = {{config.module_name, ""}};
+  for (const Module& m : companions(*this, true)) modules.push_back(m);
+  for (const Module& m : modules) {
+    if (uint8_t code = build_module(m.name, source + m.dir); code != 0) {
+      zulogger::logger(ERROR, "install_driver not properly. %s: %d\n", m.name.c_str(), code);
+      return code;
+    }
+  }
+  // Saved at once: a later failure must not lose the pair the modules are signed with.
+  if (config.sign_module && options.key_pair_generated) save_module_sign_key();
+  return CODE_SUCCESS;
+}
+
+uint8_t DriverInstaller::install_driver_modules() {
+  std::string source;
+  if (uint8_t code = staged_kernel_sources(source); code != 0) return code;
   const std::string& main = config.module_name;
-  zulogger::logger(INFO, "Building %s\n", main.c_str());
-  uint8_t a = do_install_driver(main, source, false);
+  uint8_t a = install_module(main, source, false);
   const bool unverified = a == CODE_SIGN_MODULE_FILE && config.sign_module;
   if (a != 0) {
     zulogger::logger(ERROR, "install_driver not properly. %s: %d\n", main.c_str(), a);
@@ -90,41 +151,29 @@ uint8_t DriverInstaller::install_driver() {
                      main.c_str(), code_banner(CODE_SIGN_MODULE_FILE).c_str());
   }
 
-  // Companions: after a refused signature they are only built and installed. A companion's
-  // failure is kept even when a later companion succeeds.
-  if (!config.disable_vtnfs && isNVMESupportGDS()) {
-    zulogger::logger(INFO, "Building vtnfs...\n");
-    uint8_t r = do_install_driver("vtnfs", source + "/vtn_fs", unverified);
-    if (!unverified && a == 0) a = r;
-  } else {
-    zulogger::logger(INFO, "Skip vtnfs install ...... \n");
-  }
-  if (!config.disable_vtn_peer_mem_drv && check_is_ofed_installed() && get_module_status("ib_core") < 0) {
-    zulogger::logger(INFO, "Building vtn_peer_mem_drv...\n");
-    if (unverified)
+  // Companions: after a refused signature they are only installed. A companion's failure is
+  // kept even when a later companion succeeds.
+  for (const Module& m : companions(*this, false)) {
+    if (unverified && m.name == "vtn_peer_mem_drv")
       zulogger::logger(ERROR, "Module loading failed due to unverified signature.\n%s\n",
                        code_banner(CODE_SIGN_MODULE_FILE).c_str());
-    uint8_t r = do_install_driver("vtn_peer_mem_drv", source + "/vtn_peer_mem", unverified);
+    uint8_t r = install_module(m.name, source + m.dir, unverified);
     if (!unverified && a == 0) a = r;
-  } else {
-    zulogger::logger(INFO, "Skip vtn_peer_mem_drv manual build and install ...... \n");
   }
 
   if (config.sign_module) {
-    if (options.key_pair_generated) {
-      save_module_sign_key();
+    if (options.key_pair_generated)
       zulogger::logger(RECORD, "The key pair is generated. In order to load driver module. Please enroll public key first.\n");
-    }
     zulogger::logger(INFO, "Module is signed by:\n\tPrivate Key:%s\n\tPublic Key: %s\n\n",
                      options.module_signing_secret_key.c_str(), options.module_signing_public_key.c_str());
   }
   return a;
 }
 
-uint8_t DriverInstaller::do_install_driver(const std::string& name, const std::string& source_dir,
-                                           bool skip_load) {
-  const std::string running = host::kernel_release();
+uint8_t DriverInstaller::build_module(const std::string& name, const std::string& source_dir) {
   const std::string extra = config.vgpu ? " VGPU_ENABLE=1 " : " ";
+  // The build log lies in the staging directory, beside the sources.
+  const std::string log = (staging.path.empty() ? std::string(".") : staging.path) + "/" + build_log;
   std::string cmd = "make -C " + shell_quote(source_dir) + extra;
   if (name == "vtn_peer_mem_drv") {
     std::string ofed;
@@ -133,17 +182,17 @@ uint8_t DriverInstaller::do_install_driver(const std::string& name, const std::s
       return CODE_MODULE_COMPILE;
     }
     cmd += " OFA_KERNEL=" + shell_quote(ofed);
-    cmd += std::string(" > ") + build_log + " 2>&1";
+    cmd += " > " + shell_quote(log) + " 2>&1";
     zulogger::logger(INFO, "manual compile VTN_PEER_MEM_DRV: cmd :%s\n", cmd.c_str());
   } else {
-    cmd += std::string(" > ") + build_log + " 2>&1";
+    cmd += " > " + shell_quote(log) + " 2>&1";
   }
 
   zulogger::logger(INFO, "Start to build driver: %s\n", name.c_str());
   std::string out;
   int status = 0;
   const bool built = run(cmd, out, status);
-  cachedFile(build_log, out);
+  cachedFile(log, out);
   zulogger::logger(INFO, "cmd: %s, output: %s\n", cmd.c_str(), out.c_str());
   if (!built) {
     zulogger::logger(ERROR, "Failed to build driver.\n%s\n", code_banner(CODE_MODULE_COMPILE).c_str());
@@ -159,7 +208,15 @@ uint8_t DriverInstaller::do_install_driver(const std::string& name, const std::s
       return r;
     }
   }
+  return CODE_SUCCESS;
+}
 
+uint8_t DriverInstaller::install_module(const std::string& name, const std::string& source_dir,
+                                        bool skip_load) {
+  const std::string running = host::kernel_release();
+  const std::string module = source_dir + "/" + name + ".ko";
+  std::string out;
+  int status = 0;
   zulogger::logger(INFO, "Start to install driver: %s\n", name.c_str());
   const std::string dest = host::path("/lib/modules/" + config.kernel_version + "/kernel/drivers/misc/");
   if (!isDirExists(dest)) createDir(dest);

@@ -3,13 +3,14 @@
 #include <libgen.h>
 
 #include "installer/codes.h"
+#include "installer/driver/text_readers.h"
 #include "installer/logger.h"
 
 const std::vector<Params> MODPROBE_PARAMS = {
     {"vgpu_enable=1", false},
 };
 
-Util __utils[17] = {
+const Util __utils[17] = {
     {"ldconfig", "glibc", false},
     {"ldd", "glibc", false},
     {"grep", "grep", false},
@@ -63,17 +64,10 @@ driverConfig DriverInstaller::parse_manifest(const std::string& path) {
   driverConfig cfg;
   std::string text;
   if (cachedFile(path, text)) {
-    std::vector<std::string> lines = split(text, '\n');
-    if (lines.size() < 4) {
-      // Every line is needed: an empty version makes PreInstallation reject the package.
+    // Every line is needed: an empty version makes PreInstallation reject the package.
+    if (!package_manifest_from_text(text, cfg))
       zulogger::logger(ERROR, "Manifest %s holds %zu lines, 4 expected.\n", path.c_str(),
-                       lines.size());
-      return cfg;
-    }
-    cfg.description = lines[0];
-    cfg.version = lines[1];
-    cfg.module_name = lines[2];
-    cfg.kernel_dir = lines[3];
+                       split(text, '\n').size());
   } else {
     cfg.description = "Ostrel Driver for Linux-x86_64";
     cfg.version = "4.3.0";
@@ -88,7 +82,8 @@ driverConfig DriverInstaller::parse_manifest(const std::string& path) {
 std::string DriverInstaller::getPrefix() { return prefix; }
 
 bool DriverInstaller::is_depends_available() {
-  return checkUtils(__utils, sizeof(__utils) / sizeof(__utils[0]));
+  std::vector<Util> utils(std::begin(__utils), std::end(__utils));
+  return checkUtils(utils.data(), utils.size());
 }
 
 bool DriverInstaller::is_driver_already_installed(const std::string& name) {

@@ -1,6 +1,7 @@
-// The driver installation engine: checks the host, removes a previous driver, installs firmware,
-// builds, signs and loads the kernel modules (through DKMS or directly), checks the GPU firmware,
-// installs the utilities and the systemd unit and records every installed item.
+// The driver installation engine: checks the host, builds and signs the kernel modules (through
+// DKMS or directly) in a private staging copy of the package, only then removes a previous
+// driver, installs firmware, installs and loads the modules, checks the GPU firmware, installs
+// the utilities and the systemd unit and records every installed item.
 //
 // A driver-mode entry constructs one DriverInstaller from the user's driverOptions and runs
 // PreInstallation, StartInstallation and PostInstallation, each only after the previous one
@@ -72,12 +73,31 @@ struct Service {
   unsigned expected_process_status : 8;   // with a non-zero expected_status
 };
 
-// The required system utilities of a driver build (PreInstallation checks them).
-extern Util __utils[17];
+// The required system utilities of a driver build. Constant: each check takes a copy and
+// reads the found flags from it, so no flag outlives the check.
+extern const Util __utils[17];
 
 // The driver's uninstall manifest (a fixed host path).
 inline constexpr const char* uninstall_manifest_path =
     "/var/log/quelvanostrel/uninstall/.driver_uninstall_manifests";
+// Where a generated module-signing key pair is saved (a fixed host path). It outlives
+// reinstalls, so a key enrolled for Secure Boot stays valid.
+inline constexpr const char* module_key_dir = "/usr/share/quelvan";
+
+// The private staging directory of one installation: removed with its owner; moved, never
+// copied, so that no copy removes it while the other still works in it.
+struct StagingDir {
+  std::string path;  // "" until first used
+  StagingDir() = default;
+  StagingDir(const StagingDir&) = delete;
+  StagingDir& operator=(const StagingDir&) = delete;
+  StagingDir(StagingDir&& o) noexcept : path(std::move(o.path)) { o.path.clear(); }
+  StagingDir& operator=(StagingDir&& o) noexcept {
+    std::swap(path, o.path);
+    return *this;
+  }
+  ~StagingDir();
+};
 
 class Installer {
  public:
@@ -95,10 +115,10 @@ class DriverInstaller : public Installer {
   explicit DriverInstaller(driverOptions opts);
 
   // ---- Phases ------------------------------------------------------------------------------
-  uint8_t PreInstallation() override;    // checks, removal of a previous driver, prefix
-  uint8_t StartInstallation() override;  // firmware, modules, utilities
+  uint8_t PreInstallation() override;    // checks, prefix
+  uint8_t StartInstallation() override;  // build, removal of a previous driver, firmware, modules, utilities
   uint8_t PostInstallation() override;   // systemd unit
-  uint8_t saveInstalledInfo();           // writes the uninstall manifest; 0
+  uint8_t saveInstalledInfo();           // writes the uninstall manifest; 0 or 55
 
   std::string getPrefix();
   bool is_depends_available();                              // every __utils entry found
@@ -116,17 +136,36 @@ class DriverInstaller : public Installer {
   bool guess_module_signing_hash(std::string& hash);
 
   // ---- Build and loading -----------------------------------------------------------------
+  // The direct way: build_driver_modules makes and signs every module in the staging copy,
+  // install_driver_modules puts them in place and loads them; install_driver runs both.
   uint8_t install_driver();
-  uint8_t do_install_driver(const std::string& name, const std::string& source_dir,
-                            bool skip_load);
+  uint8_t build_driver_modules();
+  uint8_t install_driver_modules();
+  uint8_t build_module(const std::string& name, const std::string& source_dir);
+  uint8_t install_module(const std::string& name, const std::string& source_dir, bool skip_load);
   bool is_vgpu_kvm_supported();
+  // The install prefix: an existing one must be a directory (71); a missing one is created and
+  // its new directories recorded in created_dirs.
+  uint8_t make_prefix();
+
+  // ---- Staging copy ------------------------------------------------------------------------
+  // What the installer changes of its package (module sources it configures and builds, the
+  // unit template it fills in) is copied into a private staging directory first, so the package
+  // is never modified. stage copies the directory from to staging/name (0, 13 or 39).
+  uint8_t stage(const std::string& from, const std::string& name, std::string& out);
+  uint8_t staged_kernel_sources(std::string& out);  // staging/kernel, staged on first use
+  std::string staged(const std::string& source);    // the staged copy of a package file, if any
 
   // ---- Module signing --------------------------------------------------------------------
   uint8_t do_sign_module(const std::string& module_file);  // 0, 9, 13 or 50
   std::string get_fingerprint_from_key(const std::string& certificate);
   uint8_t save_module_sign_key();  // 0 or 47
+  bool reuse_saved_key();          // takes a pair an earlier installation saved
 
   // ---- DKMS ------------------------------------------------------------------------------
+  // Configures the staged sources and builds them in a private DKMS tree inside the staging
+  // directory; dkms_support then registers, builds and installs them in the host's trees.
+  uint8_t dkms_prebuild();
   uint8_t dkms_support();
   void addModuleToConfFile();
 
@@ -156,6 +195,8 @@ class DriverInstaller : public Installer {
   uint8_t UninstallOstrel();
   uint8_t uninstall_ostrel(const std::string& name);
   uint8_t uninstall_utils(const std::string& name);
+  // Logs what a previous installation may have left that no record proves this installer made.
+  void report_unrecorded(const std::vector<FileInfo>& records);
 
   // ---- State -------------------------------------------------------------------------------
   std::string arch;          // set by PreInstallation
@@ -170,4 +211,8 @@ class DriverInstaller : public Installer {
   std::vector<FileInfo> created_dirs;  // directories made for the install prefix
   std::vector<FileInfo> installed;     // everything installed, in order: the uninstall record
   std::vector<Service> services;
+  StagingDir staging;
+  std::string dkms_version;   // module version the DKMS way builds (dkms_prebuild)
+  bool previous_removed = false;     // the previous installation has been removed
+  bool module_state_warned = false;  // the missing /proc/modules was reported
 };

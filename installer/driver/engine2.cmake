@@ -22,11 +22,13 @@ add_executable(driver_engine2_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/pre_installation_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/driver_build_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/driver_entry_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/reinstall_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/driverpkg_sandbox.cpp
 )
 target_link_libraries(driver_engine2_tests PRIVATE quelvan_driver_engine GTest::gtest_main)
 target_compile_definitions(driver_engine2_tests PRIVATE
   QUELVAN_DRIVERPKG_DIR="${PROJECT_SOURCE_DIR}/testing/driverpkg"
+  QUELVAN_STUBS_DIR="${PROJECT_SOURCE_DIR}/testing/stubs"
   QUELVAN_ENTRY_HARNESS="$<TARGET_FILE:driver_entry_harness>")
 add_dependencies(driver_engine2_tests driver_entry_harness)
-gtest_discover_tests(driver_engine2_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+gtest_discover_tests(driver_engine2_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)

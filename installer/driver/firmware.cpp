@@ -16,12 +16,12 @@
 #include "installer/driver/driver_installer.h"
 #include "installer/host.h"
 #include "installer/logger.h"
+#include "installer/process_state.h"
 
 #ifndef QUELVAN_VENDOR_ID
 #error "QUELVAN_VENDOR_ID must be defined by the build"
 #endif
 
-int reg_handler = -1;
 
 static const std::string pci_devices = "/sys/bus/pci/devices/";
 
@@ -78,8 +78,8 @@ int getDeviceId(const std::string& address) {
 
 bool openPciResources(const std::string& address) {
   std::string file = host::path(pci_devices + address + "/resource2");
-  if (isFileExists(file)) reg_handler = open(file.c_str(), O_RDWR | O_CLOEXEC);
-  if (reg_handler < 0) {
+  if (isFileExists(file)) process_state.register_fd = open(file.c_str(), O_RDWR | O_CLOEXEC);
+  if (process_state.register_fd < 0) {
     zulogger::logger(FATAL, "Error: [%s]Device not enough address space. \n", address.c_str());
     return false;
   }
@@ -87,8 +87,8 @@ bool openPciResources(const std::string& address) {
 }
 
 static void close_registers() {
-  if (reg_handler >= 0) close(reg_handler);
-  reg_handler = -1;
+  if (process_state.register_fd >= 0) close(process_state.register_fd);
+  process_state.register_fd = -1;
 }
 
 static uint32_t read_register(const void* base, uint32_t offset) {
@@ -117,8 +117,8 @@ uint8_t get_chip_info(const std::string& address, Chip& chip) {
 
   struct stat st;
   void* regs = MAP_FAILED;
-  if (fstat(reg_handler, &st) == 0)
-    regs = mmap(nullptr, st.st_size, PROT_READ, MAP_SHARED, reg_handler, 0);
+  if (fstat(process_state.register_fd, &st) == 0)
+    regs = mmap(nullptr, st.st_size, PROT_READ, MAP_SHARED, process_state.register_fd, 0);
   if (regs == MAP_FAILED) {
     zulogger::logger(ERROR, "Map device register failed. %s\n", strerror(errno));
     close_registers();

@@ -25,9 +25,6 @@ inline constexpr uint32_t REG_CONFIG = 0x78C0;
 inline constexpr uint32_t REG_VARIANT = 0x78F8;
 inline constexpr uint32_t MIN_FW_VERSION = 0x1000008;
 
-// The open register file between openPciResources and the end of get_chip_info (-1 when none).
-extern int reg_handler;
-
 std::vector<std::string> get_devices();  // usable Quelvan GPUs, sysfs listing order
 int getDeviceId(const std::string& address);  // -1 when the device file is not hexadecimal
 bool openPciResources(const std::string& address);

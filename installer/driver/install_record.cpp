@@ -4,6 +4,7 @@
 #include "installer/codes.h"
 #include "installer/driver/driver_installer.h"
 #include "installer/host.h"
+#include "installer/logger.h"
 
 std::vector<std::string> DriverInstaller::driver_sortFileinfoToString(
     const std::vector<FileInfo>& records, const std::string& prefix) {
@@ -21,6 +22,11 @@ uint8_t DriverInstaller::saveInstalledInfo() {
   // Without a representable install path the records are still written; the uninstaller then
   // protects the reserved files of the default install directory.
   if (manifest_representable(prefix)) lines.insert(lines.begin(), manifest_line({"OSTREL", prefix, ""}));
-  stringToFile(lines, host::path(uninstall_manifest_path));
+  const std::string manifest = host::path(uninstall_manifest_path);
+  if (!stringToFile(lines, manifest)) {
+    zulogger::logger(ERROR, "Failed to write the uninstall manifest %s; the previous one is kept.\n%s\n",
+                     manifest.c_str(), code_banner(CODE_MANIFEST_WRITE).c_str());
+    return CODE_MANIFEST_WRITE;
+  }
   return CODE_SUCCESS;
 }

@@ -6,53 +6,33 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <string_view>
 
 #include "installer/codes.h"
 #include "installer/driver/driver_installer.h"
+#include "installer/driver/text_readers.h"
 #include "installer/host.h"
 #include "installer/logger.h"
 
-// Skips blanks and tabs, then requires at least one decimal digit (after an optional "-" when
-// sign is set). Returns the digits read, empty when there are none.
-static std::string_view next_number(std::string_view& rest, bool sign) {
-  size_t i = 0;
-  while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t')) ++i;
-  if (i == 0) return {};
-  size_t start = i;
-  if (sign && i < rest.size() && rest[i] == '-') ++i;
-  size_t digits = i;
-  while (i < rest.size() && rest[i] >= '0' && rest[i] <= '9') ++i;
-  if (i == digits) return {};
-  std::string_view number = rest.substr(start, i - start);
-  rest.remove_prefix(i);
-  return number;
-}
-
 int DriverInstaller::get_module_status(const std::string& name) {
-  std::string text;
-  storeFile(host::path("/proc/modules"), text);
-  // A line "NAME SIZE REFCOUNT ...": the name compared literally and followed by a blank or a
-  // tab, so a module whose name merely begins with NAME does not count.
-  std::string_view all(text);
-  while (!all.empty()) {
-    size_t end = all.find('\n');
-    std::string_view line = all.substr(0, end);
-    all.remove_prefix(end == std::string_view::npos ? all.size() : end + 1);
-    if (line.substr(0, name.size()) != name) continue;
-    std::string_view rest = line.substr(name.size());
-    if (next_number(rest, false).empty()) continue;
-    std::string_view count = next_number(rest, true);
-    if (count.empty()) continue;
-    if (count.front() == '0') {
-      zulogger::logger(INFO, "get module status on module: %s not referenced\n", name.c_str());
-      return -1;
-    }
-    zulogger::logger(INFO, "get module status on module: %s is being used.\n", name.c_str());
-    return -2;
+  const std::string modules = host::path("/proc/modules");
+  if (!isFileExists(modules)) {
+    // Hosts without it (some containers) would otherwise report it at every query.
+    if (!module_state_warned)
+      zulogger::logger(RECORD, "Warning: %s cannot be read; the state of kernel modules is unknown "
+                       "and they are taken as not loaded.\n", modules.c_str());
+    module_state_warned = true;
+    return 0;
   }
-  zulogger::logger(INFO, "get module status on module: %s not installed.\n", name.c_str());
-  return 0;
+  std::string text;
+  storeFile(modules, text);
+  const int status = module_status_from_text(text, name);
+  if (status == -1)
+    zulogger::logger(INFO, "get module status on module: %s not referenced\n", name.c_str());
+  else if (status == -2)
+    zulogger::logger(INFO, "get module status on module: %s is being used.\n", name.c_str());
+  else
+    zulogger::logger(INFO, "get module status on module: %s not installed.\n", name.c_str());
+  return status;
 }
 
 uint8_t DriverInstaller::do_modprobe_module(const std::string& name, const std::string& params) {
@@ -107,8 +87,7 @@ bool DriverInstaller::get_driver_version(const std::string& file) {
   }
   zulogger::logger(INFO, "fetch ostrel %sfrom                             %s\n", out.c_str(),
                    file.c_str());
-  trim(out);
-  driver_version = out.substr(out.find_last_of(" \t") + 1);
+  driver_version = modinfo_version(out);
   return true;
 }
 

@@ -13,14 +13,10 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-const char* const key_dir = "/usr/share/quelvan";
-}
-
 uint8_t DriverInstaller::do_sign_module(const std::string& module_file) {
   std::string& secret = options.module_signing_secret_key;
   std::string& pub = options.module_signing_public_key;
-  if (secret.empty() || pub.empty()) {
+  if ((secret.empty() || pub.empty()) && !reuse_saved_key()) {
     const std::string openssl = whichBinary("openssl");
     if (openssl.empty()) {
       zulogger::logger(ERROR, "generate key failed, openssl not found.\n%s\n",
@@ -93,7 +89,7 @@ std::string DriverInstaller::get_fingerprint_from_key(const std::string& certifi
 }
 
 uint8_t DriverInstaller::save_module_sign_key() {
-  const std::string dir = host::path(key_dir);
+  const std::string dir = host::path(module_key_dir);
   if (!isDirExists(dir)) {
     std::error_code ec;
     fs::create_directories(dir, ec);
@@ -104,8 +100,9 @@ uint8_t DriverInstaller::save_module_sign_key() {
       return CODE_CREATE_DIR;
     }
     chmod(dir.c_str(), 0755);
-    installed.push_back({"DIR", dir, ""});
   }
+  // The directory and the pair are not recorded for removal: the next installation reuses the
+  // pair, so a key enrolled for Secure Boot stays valid.
 
   std::string base;
   std::string fingerprint = get_fingerprint_from_key(options.module_signing_public_key);
@@ -139,8 +136,20 @@ uint8_t DriverInstaller::save_module_sign_key() {
     fs::permissions(dest, fs::perms(0117), fs::perm_options::remove, ec);
     zulogger::logger(INFO, "Module sign key:%s\n", dest.c_str());
     *key.path = dest;
-    installed.push_back({"FILE", dest, cached_md5(dest)});
     fs::remove(source, ec);
   }
   return CODE_SUCCESS;
+}
+
+bool DriverInstaller::reuse_saved_key() {
+  // The first saved certificate, in name order, whose private key lies beside it.
+  for (const std::string& der : zuglob(host::path(module_key_dir) + "/quelvan-cert-*.der")) {
+    const std::string key = der.substr(0, der.size() - 4) + ".key";
+    if (!isFileExists(key)) continue;
+    zulogger::logger(INFO, "Reusing the saved module signing key pair %s, %s\n", der.c_str(), key.c_str());
+    options.module_signing_public_key = der;
+    options.module_signing_secret_key = key;
+    return true;
+  }
+  return false;
 }

@@ -1,13 +1,12 @@
 // Pre-installation checks: the package manifest, the kernel sources and release, the build
-// tools and compiler, the removal of a previous driver, the install prefix and whether the
-// modules must be signed. Also the package's configuration test runner.
-#include <regex>
-#include <sstream>
-
+// tools and compiler, the install prefix and whether the modules must be signed. Also the
+// package's configuration test runner.
 #include "installer/codes.h"
 #include "installer/driver/driver_installer.h"
+#include "installer/driver/text_readers.h"
 #include "installer/host.h"
 #include "installer/logger.h"
+#include "installer/process_state.h"
 
 namespace {
 
@@ -17,13 +16,6 @@ const char* const kernel_source_hint =
     "'kernel-source' or 'kernel-devel' RPM installed.  If you know the correct kernel source "
     "files are installed, you may specify the kernel source path with the "
     "'--kernel-source-path' command line option.";
-
-// The first a.b.c version number in text, "" when there is none.
-std::string first_version(const std::string& text) {
-  static const std::regex version("\\d+\\.\\d+\\.\\d+");
-  std::smatch m;
-  return std::regex_search(text, m, version) ? m.str() : "";
-}
 
 uint8_t fail(uint8_t code, const char* fmt, const std::string& a = "",
              const std::string& b = "") {
@@ -71,33 +63,12 @@ uint8_t DriverInstaller::PreInstallation() {
     return fail(CODE_KERNEL_SOURCE_NOT_READY, "kernel source is not ready.\n%s\n");
   if (uint8_t code = getKernelVersion(); code != 0)
     return fail(code, "kernel version is failed.\n%s\n");
-  if (!checkUtils(__utils, 17))
+  if (!is_depends_available())
     return fail(CODE_MISSING_DEPENDENCIES, "Missing dependencies; not all toolkit files found.\n%s\n");
   if (!is_gcc_matched()) return fail(CODE_GCC_MISMATCH, "GCC version mismatch.\n%s\n");
 
-  if (uint8_t code = UninstallOstrel(); code != 0) return code;
-  cache.clear();
-
-  // The install prefix: an existing one (or the directory its link names) must be a
-  // directory; a missing one is created and its new directories recorded.
-  std::string bare = prefix;  // without its trailing "/", which a regular file would refuse
-  while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
-  if (isFileExists(bare) || isSymlink(bare)) {
-    const std::string examined = isSymlink(bare) ? getRealPath(bare) : prefix;
-    if (!isDirExists(bare))
-      return fail(CODE_TOOLKIT_DIR,
-                  "Failed to specify install path directory (%s), ostrel configuration error.\n%s\n",
-                  examined);
-  } else {
-    const std::string top = findNonExistParentDir(prefix);
-    createDir(prefix);
-    if (!isDirExists(prefix))
-      return fail(CODE_CREATE_DIR, "Failed to create install path directory %s.\n%s\n", prefix);
-    if (!top.empty()) {
-      std::vector<FileInfo> tree = recursiveDir(top);
-      created_dirs.insert(created_dirs.end(), tree.begin(), tree.end());
-    }
-  }
+  // The previous installation is removed later, once the new modules are built (StartInstallation).
+  if (uint8_t code = make_prefix(); code != 0) return code;
 
   config.sign_module = false;
   zulogger::logger(INFO, "do check module sign prepare\n");
@@ -126,6 +97,30 @@ uint8_t DriverInstaller::PreInstallation() {
   }
   if (whichBinary("openssl").empty())
     return fail(CODE_SIGN_MODULE, "openssl is requied when module sign is mandatory\n%s\n");
+  return CODE_SUCCESS;
+}
+
+uint8_t DriverInstaller::make_prefix() {
+  // An existing prefix (or the directory its link names) must be a directory; a missing one is
+  // created and its new directories recorded.
+  std::string bare = prefix;  // without its trailing "/", which a regular file would refuse
+  while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
+  if (isFileExists(bare) || isSymlink(bare)) {
+    const std::string examined = isSymlink(bare) ? getRealPath(bare) : prefix;
+    if (!isDirExists(bare))
+      return fail(CODE_TOOLKIT_DIR,
+                  "Failed to specify install path directory (%s), ostrel configuration error.\n%s\n",
+                  examined);
+    return CODE_SUCCESS;
+  }
+  const std::string top = findNonExistParentDir(prefix);
+  createDir(prefix);
+  if (!isDirExists(prefix))
+    return fail(CODE_CREATE_DIR, "Failed to create install path directory %s.\n%s\n", prefix);
+  if (!top.empty()) {
+    std::vector<FileInfo> tree = recursiveDir(top);
+    created_dirs.insert(created_dirs.end(), tree.begin(), tree.end());
+  }
   return CODE_SUCCESS;
 }
 
@@ -158,17 +153,9 @@ bool DriverInstaller::is_kernel_source_ready(const std::string& source, const st
 uint8_t DriverInstaller::getKernelVersion() {
   const std::string file = options.kernel_output_path + "/include/generated/utsrelease.h";
   std::string text;
-  if (cachedFile(file, text) && !text.empty()) {
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-      size_t p = line.find("UTS_RELEASE");
-      if (p == std::string::npos) continue;
-      // Past "UTS_RELEASE", the blank and the opening quote; a line too short to hold a
-      // release gives none rather than a bogus one.
-      std::string release = line.size() > p + 13 ? line.substr(p + 13) : "";
-      std::erase(release, '"');
-      if (release.empty()) break;
+  if (cachedFile(file, text)) {
+    const std::string release = kernel_release_from_header(text);
+    if (!release.empty()) {
       config.kernel_version = release;
       return CODE_SUCCESS;
     }
@@ -186,7 +173,7 @@ bool DriverInstaller::is_gcc_matched() {
   zulogger::logger(INFO, "kernel version: %s\n", first_version(kernel).c_str());
   const std::string version = first_version(gcc);
   zulogger::logger(INFO, "gcc version: %s\n", version.c_str());
-  if (atoi(version.substr(0, 2).c_str()) <= 3) {
+  if (compiler_major(version) <= 3) {
     zulogger::logger(ERROR, "Kernel version and gcc version didn't match. Please install kernel "
                             "and gcc with matching version.\n");
     return false;

@@ -6,7 +6,8 @@
 #include "installer/logger.h"
 #include "installer/uninstall.h"
 
-// Files of older installations that no manifest records.
+// Configuration files of older installations that no manifest records. They may as well be the
+// administrator's own, so they are reported, never removed.
 static const char* const leftover_files[] = {
     "/usr/bin/quelvanostrel.sh",       "/lib/systemd/system/hung_detector",
     "/etc/modprobe.d/quelvan.conf",    "/etc/modules-load.d/quelvan.conf",
@@ -74,29 +75,51 @@ uint8_t DriverInstaller::uninstall_ostrel(const std::string& name) {
 }
 
 uint8_t DriverInstaller::uninstall_utils(const std::string& name) {
-  std::vector<FileInfo> records =
-      parseManifest(config.no_systemd, host::path(uninstall_manifest_path));
-  if (records.empty()) {
-    zulogger::logger(WARNING, "Parse uninstall manifest error. Please uninstall %s manually\n", name.c_str());
-    if (!whichBinary("dkms").empty()) {
-      zulogger::logger(INFO, "Found dkms, trying to remove dkms Ostrel configuration.\n");
-      records.push_back({"DKMS", "latest", ""});
+  std::vector<FileInfo> records;
+  const std::string keys = host::path(module_key_dir) + "/";
+  for (const FileInfo& f : parseManifest(config.no_systemd, host::path(uninstall_manifest_path))) {
+    if (f.path.compare(0, keys.size(), keys) == 0 || f.path + "/" == keys) {
+      zulogger::logger(INFO, "Keeping the module signing key %s.\n", f.path.c_str());
+      continue;
     }
+    records.push_back(f);
   }
+  if (records.empty())
+    zulogger::logger(WARNING, "Parse uninstall manifest error. Please uninstall %s manually\n", name.c_str());
   uint8_t r = executeUninstall(records);
   if (r != 0) return r;
+  report_unrecorded(records);
 
   std::string out;
   int status = 0;
-  for (const char* leftover : leftover_files) {
-    std::string path = host::path(leftover);
-    if (!exec("rm -rf " + shell_quote(path), out, status))
-      zulogger::logger(ERROR, "Clean up the old configuration file %s failed, %s", path.c_str(), out.c_str());
-  }
   if (!exec("depmod 2>&1", out, status, false)) {
     zulogger::logger(ERROR, "Failed to depmod, modprobe/modinfo might can't find %s:\n%s\n%s\n",
                      name.c_str(), out.c_str(), code_banner(CODE_DEPENDENCY_MODULE).c_str());
     return CODE_DEPENDENCY_MODULE;
   }
   return CODE_SUCCESS;
+}
+
+void DriverInstaller::report_unrecorded(const std::vector<FileInfo>& records) {
+  std::vector<std::string> left;
+  auto recorded = [&](const std::string& path) {
+    for (const FileInfo& f : records)
+      if (f.path == path) return true;
+    return false;
+  };
+  for (const char* leftover : leftover_files) {
+    const std::string path = host::path(leftover);
+    if ((isFileExists(path) || isSymlink(path)) && !recorded(path)) left.push_back(path);
+  }
+  // DKMS registrations of the driver are removed through a DKMS record only.
+  bool dkms_recorded = false;
+  for (const FileInfo& f : records) dkms_recorded = dkms_recorded || f.type == "DKMS";
+  if (!dkms_recorded) {
+    const DkmsConfig dkms = parse_dkms_conf();
+    for (const std::string& p : zuglob(host::path(dkms.dkms_tree) + "/ostrel/*")) left.push_back(p);
+    for (const std::string& p : zuglob(host::path(dkms.source_tree) + "/ostrel-*")) left.push_back(p);
+  }
+  for (const std::string& path : left)
+    zulogger::logger(RECORD, "Left in place: %s (no uninstall record shows that this installer made it).\n",
+                     path.c_str());
 }

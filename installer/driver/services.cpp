@@ -6,6 +6,7 @@
 #include "installer/driver/driver_installer.h"
 #include "installer/host.h"
 #include "installer/logger.h"
+#include "installer/process_state.h"
 
 const file_trans fts[3] = {
     {"./conf/quelvanostrel-init@.service", "/lib/systemd/system"},
@@ -28,8 +29,13 @@ uint8_t DriverInstaller::PostInstallation() {
     zulogger::logger(WARNING, "Skip installation of system services.\n");
     return CODE_SUCCESS;
   }
-  std::string cmd = "sed -i " + shell_quote("s|PREFIX|" + sed_replacement(prefix) + "|g") +
-                    " conf/*.service";
+  // The prefix is filled into a staged copy of the unit templates, never into the package's.
+  std::string conf = "conf";
+  if (isDirExists(conf)) {
+    if (uint8_t code = stage("conf", "conf", conf); code != 0) return code;
+  }
+  std::string cmd = "sed -i " + shell_quote("s|PREFIX|" + sed_replacement(prefix) + "|g") + " " +
+                    shell_quote(conf) + "/*.service";
   zulogger::logger(INFO, "%s\n", cmd.c_str());
   // A unit file it could not edit is reported when it is copied.
   [[maybe_unused]] const int edited = system(cmd.c_str());
@@ -81,7 +87,7 @@ uint8_t DriverInstaller::do_install_service(Service service, int env, std::strin
   const char* unit = service.name.c_str();
   zulogger::logger(INFO, "Begin installing service: %s ...... \n", unit);
   for (unsigned i = 0; i < service.file_count; ++i) {
-    const std::string source = service.files[i].source;
+    const std::string source = staged(service.files[i].source);
     const std::string destination = service.files[i].destination;
     if (!isFileExists(source)) {
       zulogger::logger(ERROR, "service or bin not existed %s\n%s\n", source.c_str(),
@@ -127,8 +133,9 @@ uint8_t DriverInstaller::do_install_service(Service service, int env, std::strin
                      code_banner(CODE_SERVICE_INSTALL).c_str());
     return CODE_SERVICE_INSTALL;
   }
+  auto& cache = process_state.digests;
   auto it = cache.find(service.name);
-  std::string digest = it != cache.end() ? it->second : md5sum(service.files[0].source);
+  std::string digest = it != cache.end() ? it->second : md5sum(staged(service.files[0].source));
   if (it == cache.end() && !digest.empty()) cache[service.name] = digest;
   installed.push_back({"SERVICE", service.name, digest});
 

@@ -37,6 +37,7 @@ TEST(App, OptionsAcceptedAndRefusedPerMode) {
       {"Toolbox", {"--cuda-path", "/c"}, false},
       {"Driver", {"--zuquiet", "--install-path", "/d", "--disable-dkms"}, true},
       {"Driver", {"--driver"}, false},
+      {"Driver", {"", "--zuquiet"}, false},  // an empty argument is refused, not looped on
       {"Toolkit", {"--silent", "--driver", "--toolbox", "--toolkit", "--no-symlink"}, true},
       {"Toolkit", {"--skip-spacecheck", "--install-path", "/t", "--cuda-path", "/c"}, true},
       {"Toolkit", {"--zuquiet"}, false},

@@ -1,6 +1,6 @@
 // A fixture root for installer tests: a temporary directory the host layer maps every fixed
 // host path into, a stub directory first on PATH holding only the stubs a test asks for, and
-// the process-wide record state reset. Everything is restored when it goes out of scope.
+// the process-wide state reset. Everything is restored when it goes out of scope.
 #pragma once
 
 #include <sys/stat.h>
@@ -15,6 +15,7 @@
 
 #include "installer/host.h"
 #include "installer/logger.h"
+#include "installer/process_state.h"
 #include "installer/records.h"
 #include "installer/uninstall.h"
 
@@ -35,14 +36,13 @@ struct FixtureRoot {
     host::set_root(root);
     setenv("QUELVAN_TEST_ROOT", root.c_str(), 1);
     setenv("STUB_LOG", (root + "/stub.log").c_str(), 1);
-    uninstall_state = {};
-    cache.clear();
+    reset_process_state();
     zulogger::init((root + "/install.log").c_str());
     write("/etc/os-release", "ID=debian\nVERSION_ID=\"12\"\n");
   }
 
   ~FixtureRoot() {
-    zulogger::shutdown();
+    reset_process_state();
     std::filesystem::current_path(old_cwd);
     setenv("PATH", old_path.c_str(), 1);
     unsetenv("QUELVAN_TEST_ROOT");

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "installer/host.h"
+#include "installer/process_state.h"
 
 namespace fs = std::filesystem;
 
@@ -48,8 +49,7 @@ class Logger : public testing::Test {
     log_dir_ = root_ / "var/log/quelvanostrel";
   }
   void TearDown() override {
-    zulogger::shutdown();
-    zulogger::silent_ = false;
+    reset_process_state();
     host::set_root("");
     fs::remove_all(root_);
   }
@@ -74,7 +74,7 @@ TEST_F(Logger, TerminalEchoRules) {
       {FATAL, true, "", "m 1\n"},
   };
   for (const auto& c : cases) {
-    zulogger::silent_ = c.silent;
+    process_state.log_silent = c.silent;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     zulogger::logger(c.level, "m %d\n", 1);

@@ -48,7 +48,7 @@ TEST(Records, CollectorWalksDepthFirstAndSkipsDotNames) {
   EXPECT_EQ(rec.back().path, top);
   EXPECT_EQ(rec[pos(top + "/link")].type, "SYMLINK");
   EXPECT_EQ(rec[pos(top + "/a/b/file")].md5, "9dd4e461268c8034f5c8564e155c67a6");  // md5 of "x"
-  EXPECT_EQ(cache.at(top + "/a/b/file"), "9dd4e461268c8034f5c8564e155c67a6");
+  EXPECT_EQ(process_state.digests.at(top + "/a/b/file"), "9dd4e461268c8034f5c8564e155c67a6");
 
   // The two-argument form lists the source tree and records the installed location.
   fs::current_path(top);
@@ -148,7 +148,7 @@ class RoundTrip : public ::testing::Test {
     fs::create_symlink("lib64", prefix + "lib");
     fs::create_symlink("libcuda.so.1", prefix + "lib64/libcuda.so");
     std::vector<FileInfo> rec = recursiveDir(prefix.substr(0, prefix.size() - 1));
-    cache.clear();  // the uninstall runs in a later process
+    process_state.digests.clear();  // the uninstall runs in a later process
     return rec;
   }
   std::vector<FileInfo> written_and_read(const std::vector<FileInfo>& rec, bool driver_writer) {
@@ -170,7 +170,7 @@ class RoundTrip : public ::testing::Test {
 TEST_F(RoundTrip, RemovesExactlyWhatWasInstalledKeepingEditedFiles) {
   for (bool driver_writer : {false, true}) {
     SCOPED_TRACE(driver_writer ? "driver writer" : "generic writer");
-    uninstall_state = {};
+    process_state.uninstall = {};
     std::vector<FileInfo> rec = written_and_read(install(), driver_writer);
     ASSERT_EQ(rec.size(), 13u);  // OSTREL + 7 files and links + 5 directories
     fx.write(prefix + "share/doc/README", "edited by the user", false);

@@ -120,7 +120,7 @@ TEST_F(HostMatrices, WorkerIsReproducibleFromItsSeed) {
   }
 }
 
-TEST_F(HostMatrices, PrepareTransposesAAndKeepsTheCopiesUntransposed) {
+TEST_F(HostMatrices, PrepareTransposesAAfterTheReferenceReadItUntransposed) {
   gemm_m = 5;
   gemm_n = 3;
   gemm_k = 4;
@@ -130,10 +130,16 @@ TEST_F(HostMatrices, PrepareTransposesAAndKeepsTheCopiesUntransposed) {
   EXPECT_EQ(MA.rows, 4);
   EXPECT_EQ(MA.cols, 5);
   EXPECT_EQ(MB.rows, 4);  // B untouched
-  const float* a = static_cast<const float*>(MA.data);
-  const double* fa = static_cast<const double*>(FA.data);
-  for (int m = 0; m < 5; ++m)
-    for (int k = 0; k < 4; ++k) EXPECT_EQ(fa[m * 4 + k], a[k + 4 * m]);  // FA row-major A, MA holds A^T
+  const float* at = static_cast<const float*>(MA.data);  // A^T: (k, m) at k + 4 * m
+  const float* b = static_cast<const float*>(MB.data);
+  const float* c = static_cast<const float*>(MC.data);
+  const double* fc = static_cast<const double*>(FC.data);
+  for (int n = 0; n < 3; ++n)
+    for (int m = 0; m < 5; ++m) {
+      double sum = 0.0;
+      for (int k = 0; k < 4; ++k) sum = std::fma(at[k + 4 * m], b[k + 4 * n], sum);
+      EXPECT_EQ(fc[m + 5 * n], double{alpha} * sum + double{beta} * c[m + 5 * n]) << m << ", " << n;
+    }
 }
 
 // Reference of the run checked against a plain in-order sum; integral inputs keep every

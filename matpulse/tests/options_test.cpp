@@ -71,6 +71,12 @@ TEST(Defaults, HiddenOptionsParseAndDeviceListTakesBothForms) {
   EXPECT_EQ(help.find("--high_memory_usage"), std::string::npos);
 }
 
+TEST(Defaults, EmptyArgumentIsRefusedNotLoopedOn) {
+  reset_params();
+  CLI::App app{"", ""};
+  EXPECT_THROW(parse(app, {"", "--i", "0"}), CLI::ParseError);
+}
+
 TEST(Results, AverageAndThroughputOverTheMeasuredWorkers) {
   reset_params();
   gemm_m = 1000;

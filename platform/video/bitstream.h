@@ -16,7 +16,8 @@ using PacketSink = std::function<void(const uint8_t* data, size_t size)>;
 class Splitter {
 public:
     virtual ~Splitter() = default;
-    // Consumes one chunk, handing every completed packet to sink.
+    // Consumes one chunk, handing every completed packet to sink. The chunk must be followed by
+    // AV_INPUT_BUFFER_PADDING_SIZE readable bytes: libavcodec's parser reads past its end.
     virtual void feed(const uint8_t* data, size_t size, const PacketSink& sink) = 0;
     // Hands out what is left at the end of the stream.
     virtual void finish(const PacketSink& sink) = 0;

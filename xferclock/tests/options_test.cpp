@@ -65,6 +65,8 @@ const Case kCases[] = {
      "--factor must be at least 2: a factor of 1 never reaches the end size.\n", {}, {}, 0, 0},
     {"factor_without_start", {"--factor", "2", "--end", "8kb"}, false, 0,
      "factor, start, end must be input at same time\n", {}, {}, 0, 0},
+    {"too_many_sizes", {"--start", "1kb", "--end", "8000000000gb", "--increment", "1kb"}, false, 2,
+     "--start, --end and --increment give more than 4096 transfer sizes.\n", {}, {}, 0, 0},
     {"increment_without_end", {"--increment", "2kb", "--start", "8kb"}, false, 0,
      "increment, start, end must be input at same time\n", {}, {}, 0, 0},
     {"repeats_zero", {"--repeats", "0"}, false, 0, "Input repeats must > 0 !!!\n", {}, {}, 0, 0},

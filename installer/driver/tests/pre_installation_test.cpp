@@ -70,7 +70,7 @@ TEST(PreInstallation, ChecksAndSigningDecision) {
   auto run = [&](driverOptions o) {
     DriverInstaller d(o);
     uint8_t code = d.PreInstallation();
-    return std::make_pair(code, d);
+    return std::make_pair(code, std::move(d));
   };
 
   // A clean host: no signing required, openssl not even looked for, prefix created.

@@ -1,5 +1,6 @@
 // Removal of a previous driver: modules in a fixture /proc/modules unloaded by a stub rmmod
-// that refuses modules in use, the recorded files removed, the leftovers cleaned up.
+// that refuses modules in use, the recorded files removed; configuration files and DKMS trees
+// that no record names are left in place and reported.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -31,6 +32,8 @@ TEST(RemovePreviousDriver, ByModuleState) {
       {"depmod fails", "quelvan 1234 0 - Live 0x0\n", true, "1", 53, true,
        "quelvan 1234 0 - Live 0x0\n", "Failed to depmod"},
       {"nothing installed", "", false, "0", 0, true, "", "Parse uninstall manifest error."},
+      {"no manifest, driver loaded", "quelvan 1234 0 - Live 0x0\n", false, "0", 0, true, "",
+       "Successfully uninstalled driver quelvan."},
       {"nothing loaded, depmod fails", "", true, "1", 0, true, "", "No driver installed."},
   };
   for (const auto& c : cases) {
@@ -41,6 +44,7 @@ TEST(RemovePreviousDriver, ByModuleState) {
     fx.write("/proc/modules", c.modules);
     std::string tool = fx.write("/opt/ostrel-4.3.0/bin/tool", "tool");
     std::string leftover = fx.write("/etc/modprobe.d/quelvan.conf", "options quelvan\n");
+    std::string dkms_tree = fx.write("/var/lib/dkms/ostrel/4.3.1/source/dkms.conf", "");
     if (c.manifest)
       fx.write("/var/log/quelvanostrel/uninstall/.driver_uninstall_manifests",
                "OSTREL " + fx.at("/opt/ostrel-4.3.0/") + "\nFILE " + tool + " " + md5sum(tool) + "\n");
@@ -52,12 +56,15 @@ TEST(RemovePreviousDriver, ByModuleState) {
     testing::internal::GetCapturedStderr();
     unsetenv("STUB_DEPMOD");
     EXPECT_EQ(exists_nofollow(tool), !(c.files_removed && c.manifest));
-    EXPECT_EQ(exists_nofollow(leftover), !c.files_removed);
     EXPECT_EQ(fx.read(fx.at("/proc/modules")), c.modules_after);
     EXPECT_NE(fx.log().find(c.log_has), std::string::npos) << fx.log();
-    if (!c.manifest) {
-      EXPECT_NE(fx.log().find("Found dkms, trying to remove dkms Ostrel configuration."),
-                std::string::npos);
+    // Neither the unrecorded configuration file nor the unrecorded DKMS tree is touched.
+    EXPECT_TRUE(exists_nofollow(leftover));
+    EXPECT_TRUE(exists_nofollow(dkms_tree));
+    if (c.files_removed) {
+      for (const std::string& left : {leftover, fx.at("/var/lib/dkms/ostrel/4.3.1")})
+        EXPECT_NE(fx.log().find("Left in place: " + left + " (no uninstall record shows that this installer made it)."),
+                  std::string::npos) << left;
     }
   }
 }

@@ -71,20 +71,22 @@ TEST_F(Package, ServiceUnitInstallation) {
   DriverInstaller d = engine(fx.at("/opt/a&b|c"));  // sed and shell specials in the prefix
   fx.write("/proc/modules", "vtnfs 100 0 - Live 0x0\n");
   ASSERT_EQ(d.PostInstallation(), 0);
+  // The prefix is filled into a staged copy; the package's template stays as shipped.
   EXPECT_EQ(fx.read(pkg + "/conf/quelvanostrel-init@.service"),
-            "[Service]\nExecStart=" + d.prefix + "/bin/quelvanostrel.sh %i\n");
+            "[Service]\nExecStart=PREFIX/bin/quelvanostrel.sh %i\n");
   EXPECT_EQ(fx.stub_log(), "systemctl enable quelvanostrel-init@quelvan,vtnfs\n"
                            "systemctl restart quelvanostrel-init@quelvan,vtnfs\n");
   const std::string unit_file = fx.at("/lib/systemd/system/quelvanostrel-init@.service");
   ASSERT_EQ(d.installed.size(), 5u);
   EXPECT_EQ(d.installed[0].path, unit_file);
+  EXPECT_EQ(fx.read(unit_file), "[Service]\nExecStart=" + d.prefix + "/bin/quelvanostrel.sh %i\n");
   EXPECT_EQ(d.installed[0].md5, md5sum(unit_file));
   EXPECT_EQ(d.installed[1].path, d.prefix + "bin/pci_timeout.sh");  // the new bin directory
   EXPECT_EQ(d.installed[2].type, "DIR");
   EXPECT_EQ(d.installed[3].path, d.prefix + "/bin/quelvanostrel.sh");
   EXPECT_EQ(d.installed[4].type, "SERVICE");
   EXPECT_EQ(d.installed[4].path, "quelvanostrel-init@quelvan,vtnfs");
-  EXPECT_EQ(d.installed[4].md5, md5sum(pkg + "/conf/quelvanostrel-init@.service"));
+  EXPECT_EQ(d.installed[4].md5, md5sum(unit_file));
   struct stat st;
   ASSERT_EQ(stat((d.prefix + "bin/pci_timeout.sh").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0744u);  // group and others lose write and execute
