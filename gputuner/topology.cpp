@@ -80,8 +80,8 @@ std::string getTopologyStr(const std::string& path, BusIdSet all, BusIdSet shown
 std::string getRootPortString(const std::string& path, int level, BusIdSet, BusIdSet shown) {
     const std::string busId = lastComponent(path);
     const bool isShown = shown.count(busId) != 0;
-    std::string numa = readFirstWord(host::pciDeviceFile(busId, "numa_node"));
-    if (numa.empty() || numa == "-1") numa = "X";
+    const std::string word = readFirstWord(host::pciDeviceFile(busId, "numa_node"));
+    const std::string numa = word.empty() || word == "-1" ? "X" : word;
     const std::string head = "[NUMA " + numa + "] -- [Root Port]";
     switch (level) {
     case 1: return isShown ? blanks(27) : head + " -- ";

@@ -160,7 +160,9 @@ void zulogger::rotateLogFile(std::string& prefix) {
   init(name.c_str());
 }
 
-std::string zulogger::GetTimeSec() { return "[" + local_time("%Y-%m-%d %H:%M:%S") + "]"; }
+std::string zulogger::GetTimeSec() {
+  return std::string("[").append(local_time("%Y-%m-%d %H:%M:%S")).append("]");
+}
 
 void zulogger::CurrentTime() {
   fprintf(process_state.log_file, "\n\n-------- Current time is: %s --------\n\n",

@@ -4,6 +4,9 @@ target_sources(quelvan_installer PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/uninstall.cpp
 )
 
+if(NOT BUILD_TESTING)
+  return()
+endif()
 add_executable(records_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/records_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/records_uninstall_test.cpp

@@ -21,11 +21,16 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-// GCC 12 reports a false maybe-uninitialized inside <regex> when built with sanitizers.
+// GCC 12 reports a false maybe-uninitialized inside <regex> when built with sanitizers; clang
+// has no such warning.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <regex>
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #include <set>
 #include <sstream>
 

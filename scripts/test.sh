@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite three times: plain, under AddressSanitizer +
-# UndefinedBehaviorSanitizer, and the threaded programs' tests under ThreadSanitizer; then the
-# fuzzing stage.
+# UndefinedBehaviorSanitizer, and the threaded programs' tests under ThreadSanitizer; after the
+# plain run the Debian package is built in a Release tree and checked (scripts/package_test.sh);
+# then the fuzzing stage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -15,6 +16,7 @@ run() { # build-dir label-filter cmake-args...
 }
 
 run build "" 
+bash scripts/package_test.sh build-pkg
 run build-asan "" -DQUELVAN_SANITIZE="address;undefined"
 run build-tsan threaded -DQUELVAN_SANITIZE=thread -DQUELVAN_DIRS="testing;platform;matpulse;xferclock;vidprobe"
 # Every parser of outside input under libFuzzer for a short fixed time (build-fuzz, clang).

@@ -185,7 +185,10 @@ uint8_t DriverInstaller::dkms_support() {
   }
 
   for (const std::string& name : {std::string("vtnfs"), std::string("vtn_peer_mem_drv"), config.module_name})
-    if (get_module_status(name) != 0) system(("rmmod " + shell_quote(name) + " 2>/dev/null").c_str());
+    if (get_module_status(name) != 0) {
+      // A module that stays loaded makes the modprobe below fail, and that failure is reported.
+      [[maybe_unused]] const int unloaded = system(("rmmod " + shell_quote(name) + " 2>/dev/null").c_str());
+    }
 
   const time_t since = time(nullptr);
   if (do_modprobe_module(config.module_name, modprobe_params) != 0) {

@@ -11,6 +11,9 @@ target_sources(quelvan_driver_engine PRIVATE
 add_executable(ostrel-driver-installer ${CMAKE_CURRENT_LIST_DIR}/driver_main.cpp)
 target_link_libraries(ostrel-driver-installer PRIVATE quelvan_driver_engine)
 
+if(NOT BUILD_TESTING)
+  return()
+endif()
 # The same entry with the host-access layer pointed at a fixture (tests only).
 add_executable(driver_entry_harness ${CMAKE_CURRENT_LIST_DIR}/tests/driver_entry_harness.cpp)
 target_link_libraries(driver_entry_harness PRIVATE quelvan_driver_engine)

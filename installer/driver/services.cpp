@@ -37,7 +37,8 @@ uint8_t DriverInstaller::PostInstallation() {
   std::string cmd = "sed -i " + shell_quote("s|PREFIX|" + sed_replacement(prefix) + "|g") + " " +
                     shell_quote(conf) + "/*.service";
   zulogger::logger(INFO, "%s\n", cmd.c_str());
-  (void)system(cmd.c_str());  // a unit file it could not edit is reported when it is copied
+  // A unit file it could not edit is reported when it is copied.
+  [[maybe_unused]] const int edited = system(cmd.c_str());
   zulogger::logger(INFO, "Install system service...\n");
   uint8_t r = install_systemd_services();
   if (r != 0)

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -39,7 +40,10 @@ protected:
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;
     }
-    void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
 
     // Runs vidprobe in the test's directory; env is prepended as VAR=value words.
     Result run(const std::string& args, const std::string& env = "") {
@@ -51,8 +55,12 @@ protected:
     static std::string streamArgs(const std::vector<Stream>& streams) {
         std::string inputs, codecs;
         for (const Stream& s : streams) {
-            inputs += (inputs.empty() ? "" : ",") + kStreams + "/" + s.file;
-            codecs += (codecs.empty() ? "" : ",") + std::to_string(s.codec);
+            if (!inputs.empty()) {
+                inputs += ',';
+                codecs += ',';
+            }
+            inputs += kStreams + "/" + s.file;
+            codecs += std::to_string(s.codec);
         }
         return "--instance-num " + std::to_string(streams.size()) + " --input " + inputs +
                " --codec " + codecs;

@@ -38,13 +38,13 @@ TEST(GccCheck, MajorVersionAboveThreePasses) {
     EXPECT_EQ(d.is_gcc_matched(), c.passes) << c.version;
   }
   setenv("PATH", old_path.c_str(), 1);
-  std::system(("rm -rf " + shell_quote(dir)).c_str());
+  ASSERT_EQ(driverpkg::sh("rm -rf " + shell_quote(dir)), 0);
 }
 
 TEST(KernelRelease, TakenFromUtsreleaseHeader) {
   char dir[] = "/tmp/kout-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
-  std::system(("mkdir -p " + std::string(dir) + "/include/generated").c_str());
+  ASSERT_EQ(driverpkg::sh("mkdir -p " + std::string(dir) + "/include/generated"), 0);
   struct Case {
     const char* content;
     uint8_t code;
@@ -59,7 +59,7 @@ TEST(KernelRelease, TakenFromUtsreleaseHeader) {
     EXPECT_EQ(d.getKernelVersion(), c.code) << c.content;
     EXPECT_EQ(d.config.kernel_version, c.release);
   }
-  std::system(("rm -rf " + shell_quote(dir)).c_str());
+  ASSERT_EQ(driverpkg::sh("rm -rf " + shell_quote(dir)), 0);
 }
 
 // Every outcome of the phase, each on a fresh engine in one sandbox.
@@ -99,11 +99,11 @@ TEST(PreInstallation, ChecksAndSigningDecision) {
             "module.sig_enforce set, do module sign."},
            {"secure boot",
             [&] {
-              std::system(("mkdir -p " + pkg.root + "/sys/firmware/efi/efivars").c_str());
+              ASSERT_EQ(driverpkg::sh("mkdir -p " + pkg.root + "/sys/firmware/efi/efivars"), 0);
               pkg.write(efi, std::string("\x06\x00\x00\x00\x01", 5));
             },
             "sb enabled do module sign"}}) {
-    std::system(": > /tmp/answers");
+    ASSERT_EQ(driverpkg::sh(": > /tmp/answers"), 0);
     pkg.write("/proc/cmdline", "quiet\n");
     std::remove((pkg.root + efi).c_str());
     s.arrange();
@@ -141,7 +141,7 @@ TEST(PreInstallation, ChecksAndSigningDecision) {
   }
 
   // A prefix that is a regular file.
-  std::system("mkdir -p /opt/f && touch /opt/f/ostrel-4.3.0");
+  ASSERT_EQ(driverpkg::sh("mkdir -p /opt/f && touch /opt/f/ostrel-4.3.0"), 0);
   EXPECT_EQ(run(options_for("/opt/f")).first, 71);
 
   // The kernel source /usr, and a source tree without headers.
@@ -160,7 +160,7 @@ TEST(PreInstallation, ChecksAndSigningDecision) {
   // No manifest: 37 before anything else; nothing created, the previous record kept.
   std::remove((pkg.dir + "/.manifest").c_str());
   const std::string record = pkg.root + uninstall_manifest_path;
-  std::system(("mkdir -p $(dirname " + record + ") && echo 'FILE /etc/kept 0' > " + record).c_str());
+  ASSERT_EQ(driverpkg::sh("mkdir -p $(dirname " + record + ") && echo 'FILE /etc/kept 0' > " + record), 0);
   EXPECT_EQ(run(options_for("/opt/none")).first, 37);
   EXPECT_FALSE(isFileExists("/opt/none"));
   EXPECT_EQ(driverpkg::read(record), "FILE /etc/kept 0\n");
