@@ -57,6 +57,19 @@ foreach(link ${QUELVAN_MAN_LINKS})
   install(FILES ${QUELVAN_STAGED}/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
 
+# The fleet files of contrib/, for gputuner. The units go where systemd looks for a package's
+# units; installing them enables nothing (each host's administrator decides which to enable, and
+# the profile unit waits for a saved profile). The Slurm health check is an example: the
+# administrator copies it to the path slurm.conf names on every node.
+if(TARGET gputuner)
+  install(FILES ${PROJECT_SOURCE_DIR}/contrib/systemd/quelvan-metrics.service
+                ${PROJECT_SOURCE_DIR}/contrib/systemd/quelvan-metrics.timer
+                ${PROJECT_SOURCE_DIR}/contrib/systemd/quelvan-pcie-profile.service
+          DESTINATION lib/systemd/system)
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/contrib/slurm/quelvan-healthcheck
+          DESTINATION ${QUELVAN_DOCDIR}/examples)
+endif()
+
 configure_file(${QUELVAN_PACKAGING_DIR}/changelog.in ${QUELVAN_STAGED}/changelog @ONLY)
 add_custom_command(OUTPUT ${QUELVAN_STAGED}/changelog.gz
   COMMAND gzip -9nc ${QUELVAN_STAGED}/changelog > ${QUELVAN_STAGED}/changelog.gz
