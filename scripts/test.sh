@@ -18,7 +18,7 @@ run() { # build-dir label-filter cmake-args...
 run build "" 
 bash scripts/package_test.sh build-pkg
 run build-asan "" -DQUELVAN_SANITIZE="address;undefined"
-run build-tsan threaded -DQUELVAN_SANITIZE=thread -DQUELVAN_DIRS="testing;platform;matpulse;xferclock;vidprobe"
+run build-tsan threaded -DQUELVAN_SANITIZE=thread -DQUELVAN_DIRS="testing;report;platform;matpulse;xferclock;vidprobe"
 # Every parser of outside input under libFuzzer for a short fixed time (build-fuzz, clang).
 bash scripts/fuzz.sh
 echo "test: all suites passed"
