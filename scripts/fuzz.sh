@@ -13,7 +13,7 @@ tree=build-fuzz
 
 cmake -S . -B "$tree" -DQUELVAN_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-  -DQUELVAN_DIRS="testing;platform;gputuner;installer;matpulse;xferclock;vidprobe;fuzz" >/dev/null
+  -DQUELVAN_DIRS="testing;report;platform;gputuner;installer;matpulse;xferclock;vidprobe;fuzz" >/dev/null
 cmake --build "$tree" -j "$(nproc)" --target fuzz_targets
 
 targets=$(cd fuzz && ls ./*.cpp | sed 's|^\./||; s|\.cpp$||' | grep -v '^replay_main$')
