@@ -6,9 +6,9 @@
 #include <map>
 #include <sstream>
 
+#include "atomic_file.h"
 #include "enum_device.h"
 #include "host.h"
-#include "metrics.h"
 #include "report.h"
 
 namespace {

@@ -37,6 +37,7 @@
 #include "installer/codes.h"
 #include "installer/host.h"
 #include "installer/logger.h"
+#include "report/atomic_file.h"
 
 namespace {
 
@@ -345,34 +346,11 @@ bool stringToFile(const std::vector<std::string>& lines, const std::string& path
   if (!isDirExists(dir)) createDir(dir);
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
-  // Truncating path in place would lose the old content on a full disk; the rename replaces it
-  // only once the new content is on disk.
-  std::string tmp = path + ".XXXXXX";
-  int fd = mkstemp(tmp.data());
-  if (fd < 0) {
-    zulogger::logger(ERROR, "Cannot write %s: %s\n", path.c_str(), strerror(errno));
-    return false;
-  }
-  int err = fchmod(fd, 0644) == 0 ? 0 : errno;
-  for (size_t done = 0; err == 0 && done < text.size();) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n > 0) done += n;
-    else if (n == 0 || errno != EINTR) err = n == 0 ? EIO : errno;
-  }
-  if (err == 0 && fsync(fd) != 0) err = errno;
-  if (close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && rename(tmp.c_str(), path.c_str()) != 0) err = errno;
-  if (err != 0) {
-    zulogger::logger(ERROR, "Cannot write %s: %s\n", path.c_str(), strerror(err));
-    unlink(tmp.c_str());
-    return false;
-  }
-  int d = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (d >= 0) {
-    fsync(d);  // the rename itself
-    close(d);
-  }
-  return true;
+  // Truncating path in place would lose the old content on a full disk.
+  std::string error;
+  if (report::writeFileAtomically(path, text, &error)) return true;
+  zulogger::logger(ERROR, "%s\n", error.c_str());
+  return false;
 }
 
 namespace {

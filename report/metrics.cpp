@@ -1,16 +1,12 @@
 #include "metrics.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "atomic_file.h"
 
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 
 namespace report {
 namespace {
@@ -98,37 +94,6 @@ std::string renderMetrics(const std::vector<MetricFamily>& families) {
         }
     }
     return text;
-}
-
-bool writeFileAtomically(const std::string& path, const std::string& text, std::string* error) {
-    namespace fs = std::filesystem;
-    const fs::path target(path);
-    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    // A dot name, which node_exporter's textfile collector skips (it reads only *.prom).
-    std::string name = ".";  // built piece by piece for the reason given in renderMetrics
-    name += target.filename().string();
-    name += ".XXXXXX";
-    std::string temp = (dir / name).string();
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        *error = "cannot create a temporary file in " + dir.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    bool ok = true;
-    for (size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<size_t>(n);
-    }
-    // Readable by the collector, which often runs as another user.
-    ok = ok && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
-    const int savedErrno = errno;
-    ok = close(fd) == 0 && ok;
-    if (ok && std::rename(temp.c_str(), path.c_str()) == 0) return true;
-    *error = "cannot write " + path + ": " + std::strerror(ok ? errno : savedErrno);
-    unlink(temp.c_str());
-    return false;
 }
 
 bool writeMetrics(const std::string& path, const std::vector<MetricFamily>& families, const std::string& program) {

@@ -43,10 +43,6 @@ void addRunSamples(std::vector<MetricFamily>& families, const std::string& progr
 // samples are left out.
 std::string renderMetrics(const std::vector<MetricFamily>& families);
 
-// Writes text to a temporary file in path's directory and renames it over path. False, with
-// the reason in error, when that fails; the temporary file is removed then.
-bool writeFileAtomically(const std::string& path, const std::string& text, std::string* error);
-
 // renderMetrics into path, atomically; on failure prints "<program>: <reason>" on standard error.
 bool writeMetrics(const std::string& path, const std::vector<MetricFamily>& families, const std::string& program);
 

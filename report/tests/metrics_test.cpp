@@ -1,4 +1,5 @@
 // The exposition text of values and labels the end-to-end files never hold, and the atomic write.
+#include "atomic_file.h"
 #include "metrics.h"
 
 #include <gtest/gtest.h>
