@@ -94,6 +94,10 @@ std::optional<long> readRegister(const std::string& busId, const std::string& re
     return value;
 }
 
+std::optional<long> probeRegister(const std::string& busId, const std::string& reg) {
+    return parseHex(setpci(busId, reg, true));
+}
+
 bool pciDeviceResponds(const std::string& busId) {
     // A function that does not answer reads all ones; one that gives no answer at all is
     // treated the same way, so nothing is written to it.

@@ -41,6 +41,8 @@ std::string setpci(const std::string& busId, const std::string& op, bool quiet);
 // Reads a register through setpci and parses it as hexadecimal. When setpci gives no number
 // (capability missing, device gone) it prints one line naming the device and returns nothing.
 std::optional<long> readRegister(const std::string& busId, const std::string& reg, bool quiet);
+// The same read without any output, for the read-only state readers (--check, --json, profiles).
+std::optional<long> probeRegister(const std::string& busId, const std::string& reg);
 // Base-16 conversion of setpci output: leading blanks skipped, stops at the first non-digit.
 std::optional<long> parseHex(const std::string& text);
 

@@ -90,10 +90,6 @@ std::optional<long> parseValue(const Field& f, const std::string& text) {
     return value;
 }
 
-std::optional<long> readReg(const std::string& busId, const std::string& reg) {
-    return parseHex(setpci(busId, reg, true));
-}
-
 // "0000:3a:00.0/00.0/08.0/00.0" from the device's place in sysfs; "" when it has none.
 std::string pathFromRootPort(const std::string& busId) {
     const std::string rest = removeRealpathPrefix(getRealpathByBusId(busId));
@@ -109,7 +105,7 @@ std::string pathFromRootPort(const std::string& busId) {
 bool carries(const Field& f, char role) { return std::string(f.roles).find(role) != std::string::npos; }
 
 bool hasAcs(const std::string& busId) {
-    const std::optional<long> capability = readReg(busId, "ecap_acs+4.b");
+    const std::optional<long> capability = probeRegister(busId, "ecap_acs+4.b");
     return capability && *capability != 0;
 }
 
@@ -126,7 +122,7 @@ std::optional<ProfileDevice> readDevice(const std::string& busId, std::string& e
     for (const Field& f : kFields) {
         if (!carries(f, d.role) || (f.kind == Kind::Hex && !hasAcs(busId))) continue;
         if (!registers.count(f.reg)) {
-            const std::optional<long> value = readReg(busId, f.reg);
+            const std::optional<long> value = probeRegister(busId, f.reg);
             if (!value) {
                 error = "[" + busId + "]: cannot read " + f.reg;
                 return std::nullopt;
@@ -156,7 +152,7 @@ std::string describeTopologyDifference(const Profile& wanted, const Profile& her
 
 // Writes the fields of one register that differ, in one write, and reads the register back.
 void applyRegister(const ProfileDevice& device, const std::string& reg, std::vector<ProfileChange>& changes) {
-    const std::optional<long> current = readReg(device.busId, reg);
+    const std::optional<long> current = probeRegister(device.busId, reg);
     if (!current) return;
     long next = *current;
     std::vector<ProfileChange> pending;
@@ -168,7 +164,7 @@ void applyRegister(const ProfileDevice& device, const std::string& reg, std::vec
     }
     if (pending.empty()) return;
     setpci(device.busId, std::string(reg) + "=" + format("%lx", next), true);
-    const std::optional<long> back = readReg(device.busId, reg);
+    const std::optional<long> back = probeRegister(device.busId, reg);
     for (auto& c : pending) {
         if (back) c.after = *back & findField(c.field)->mask;
         changes.push_back(c);

@@ -5,10 +5,6 @@
 
 namespace {
 
-std::optional<long> quietRead(const std::string& busId, const std::string& reg) {
-    return parseHex(setpci(busId, reg, true));
-}
-
 std::string roleName(char portType) {
     switch (portType) {
     case '0': return "endpoint";
@@ -53,19 +49,19 @@ DeviceState readDeviceState(const std::string& busId) {
     d.busId = busId;
     d.role = roleName(getPortType(busId));
     d.pex89 = isPex89(busId);
-    if (const auto cap = quietRead(busId, "CAP_EXP+0c.l")) {
+    if (const auto cap = probeRegister(busId, "CAP_EXP+0c.l")) {
         d.link.maxSpeed = speedGTs(*cap & 0xf);
         d.link.maxWidth = static_cast<int>((*cap >> 4) & 0x3f);
     }
-    if (const auto sta = quietRead(busId, "CAP_EXP+12.w")) {
+    if (const auto sta = probeRegister(busId, "CAP_EXP+12.w")) {
         d.link.speed = speedGTs(*sta & 0xf);
         d.link.width = static_cast<int>((*sta >> 4) & 0x3f);
     }
-    if (const auto cap = quietRead(busId, "CAP_EXP+4.w")) {
+    if (const auto cap = probeRegister(busId, "CAP_EXP+4.w")) {
         d.mpsSupportedBytes = 128 << (*cap & 0x7);
         d.extTagSupported = (*cap & 0x20) != 0;
     }
-    if (const auto ctl = quietRead(busId, "CAP_EXP+8.w")) {
+    if (const auto ctl = probeRegister(busId, "CAP_EXP+8.w")) {
         d.mpsBytes = 128 << ((*ctl >> 5) & 0x7);
         d.mrrsBytes = 128 << ((*ctl >> 12) & 0x7);
         d.extTag = (*ctl & 0x100) != 0;
@@ -73,8 +69,8 @@ DeviceState readDeviceState(const std::string& busId) {
         d.noSnoop = (*ctl & 0x800) != 0;
     }
     if (d.role == "downstream_port") {
-        const auto cap = quietRead(busId, "ecap_acs+4.b");
-        const auto ctl = quietRead(busId, "ecap_acs+6.b");
+        const auto cap = probeRegister(busId, "ecap_acs+4.b");
+        const auto ctl = probeRegister(busId, "ecap_acs+6.b");
         if (cap && *cap != 0 && ctl) d.acs = *ctl != 0;
     }
     return d;
@@ -93,7 +89,7 @@ HostState readHostState(const BusIdSet& gpus, const std::vector<std::pair<std::s
         const std::string cpus = getLocalCPUList(busId);
         if (cpus != "x") g.cpuList = cpus;
         g.iommu = iommuState(busId);
-        if (const auto ctl2 = quietRead(busId, "CAP_EXP+0X28.b")) g.completionTimeoutDisabled = (*ctl2 & 0x10) != 0;
+        if (const auto ctl2 = probeRegister(busId, "CAP_EXP+0X28.b")) g.completionTimeoutDisabled = (*ctl2 & 0x10) != 0;
         g.device = readDeviceState(busId);
         // Ports from the GPU's parent up to the root port, as the sysfs path nests them.
         const std::vector<std::string> pieces = split(removeRealpathPrefix(getRealpathByBusId(busId)), '/');
